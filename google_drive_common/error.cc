@@ -1,0 +1,255 @@
+// The Drive error type: an error object carrying ordered key/value details,
+// and the error shapes the library reports.
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "error_shapes.h"
+#include "exact_text.h"
+#include "memory.h"
+#include "stop.h"
+
+namespace {
+
+using ostrel::gdc::mem_calloc;
+using ostrel::gdc::mem_realloc;
+using ostrel::gdc::mem_strdup;
+using Info = ostrel_google_drive_error_info_t;
+using Entry = ostrel_google_drive_error_info_entry_t;
+
+[[nodiscard]] bool dup_or_null(const char *text, char **copyp) noexcept
+{
+    *copyp = text != nullptr ? mem_strdup(text) : nullptr;
+    return text == nullptr || *copyp != nullptr;
+}
+
+void ostrel_l_google_drive_error_free(void *data) noexcept
+{
+    auto *list = static_cast<Info *>(data);
+    if (list == nullptr) {
+        return;
+    }
+    for (size_t i = 0; i < list->detail_count; ++i) {
+        std::free(list->details[i].key);
+        std::free(list->details[i].value);
+    }
+    std::free(list->details);
+    std::free(list);
+}
+
+[[nodiscard]] Info *copy_info(const Info *src) noexcept
+{
+    auto *list = static_cast<Info *>(mem_calloc(1, sizeof(Info)));
+    if (list == nullptr || src->detail_count == 0 || src->details == nullptr) {
+        return list;
+    }
+    list->details = static_cast<Entry *>(mem_calloc(src->detail_count, sizeof(Entry)));
+    if (list->details == nullptr) {
+        std::free(list);
+        return nullptr;
+    }
+    for (size_t i = 0; i < src->detail_count; ++i) {
+        Entry &dst = list->details[i];
+        if (!dup_or_null(src->details[i].key, &dst.key) || !dup_or_null(src->details[i].value, &dst.value)) {
+            std::free(dst.key);  // a key whose value failed is not counted yet
+            ostrel_l_google_drive_error_free(list);
+            return nullptr;
+        }
+        ++list->detail_count;
+    }
+    return list;
+}
+
+void ostrel_l_google_drive_error_copy(void *src_data, void **dst_data) noexcept
+{
+    if (src_data == nullptr || dst_data == nullptr) {
+        return;
+    }
+    *dst_data = copy_info(static_cast<const Info *>(src_data));
+}
+
+[[nodiscard]] Info *info_of(ostrel_object_t *error) noexcept
+{
+    ostrel_object_t *drive_error = ostrel_object_upcast(error, &OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION);
+    return drive_error != nullptr ? static_cast<Info *>(ostrel_object_get_local_instance_data(drive_error))
+                                  : nullptr;
+}
+
+[[nodiscard]] Entry *find_key(Info *list, const char *key) noexcept
+{
+    for (size_t i = 0; i < list->detail_count; ++i) {
+        if (list->details[i].key != nullptr && std::strcmp(list->details[i].key, key) == 0) {
+            return &list->details[i];
+        }
+    }
+    return nullptr;
+}
+
+[[nodiscard]] bool needs_escape(char c) noexcept
+{
+    return c == '\\' || c == '"' || c == '\n' || c == '\r';
+}
+
+// Kept details as lines of: key: "value", the value escaped.
+template <class Sink>
+void write_details(Sink &out, const Info *list) noexcept
+{
+    bool first = true;
+    for (size_t i = 0; i < list->detail_count; ++i) {
+        const Entry &entry = list->details[i];
+        if (entry.key == nullptr || entry.key[0] == '\0' || entry.value == nullptr) {
+            continue;
+        }
+        if (!first) {
+            out.put('\n');
+        }
+        first = false;
+        out.put(std::string_view(entry.key));
+        out.put(": \"");
+        for (const char *c = entry.value; *c != '\0'; ++c) {
+            if (needs_escape(*c)) {
+                out.put('\\');
+            }
+            out.put(*c);
+        }
+        out.put('"');
+    }
+}
+
+char *ostrel_l_google_drive_error_printable(ostrel_object_t *error) noexcept
+{
+    ostrel_object_t *google_drive_error = ostrel_object_upcast(error, &OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION);
+    OSTREL_GDC_REQUIRE(google_drive_error != NULL);
+    const Info *list = static_cast<const Info *>(ostrel_object_get_local_instance_data(google_drive_error));
+    if (list == nullptr) {
+        return mem_strdup("");
+    }
+    const ostrel::gdc::ExactText out = ostrel::gdc::exact_text([list](auto &sink) { write_details(sink, list); });
+    char *const msg = out.text;
+    if (msg == nullptr) {
+        return nullptr;
+    }
+    const size_t len = out.counted;
+    OSTREL_GDC_REQUIRE(strlen(msg) == len);
+    return msg;
+}
+
+}  // namespace
+
+const ostrel_object_type_t OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION = {
+    &OSTREL_ERROR_TYPE_BASE_DEFINITION,
+    ostrel_l_google_drive_error_copy,
+    ostrel_l_google_drive_error_free,
+    ostrel_l_google_drive_error_printable,
+};
+
+ostrel_object_t *ostrel_google_drive_error_construct(const ostrel_module_descriptor_t *module,
+                                                     ostrel_object_t *cause,
+                                                     const ostrel_google_drive_error_info_t *info) noexcept
+{
+    ostrel_object_t *error = ostrel_object_construct(&OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION);
+    ostrel_object_t *drive_error = ostrel_google_drive_error_initialize(error, module, cause, info);
+    if (drive_error == nullptr) {
+        ostrel_object_free(error);
+    }
+    return drive_error;
+}
+
+ostrel_object_t *ostrel_google_drive_error_initialize(ostrel_object_t *error, const ostrel_module_descriptor_t *,
+                                                      ostrel_object_t *,
+                                                      const ostrel_google_drive_error_info_t *info) noexcept
+{
+    ostrel_object_t *drive_error = ostrel_object_upcast(error, &OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION);
+    if (drive_error == nullptr) {
+        return nullptr;
+    }
+    const Info empty = {0, nullptr};
+    void *copy = nullptr;
+    ostrel_l_google_drive_error_copy(const_cast<Info *>(info != nullptr ? info : &empty), &copy);
+    if (copy != nullptr) {
+        ostrel_l_google_drive_error_free(ostrel_object_get_local_instance_data(drive_error));
+        ostrel_object_set_local_instance_data(drive_error, copy);
+    }
+    return drive_error;
+}
+
+void ostrel_google_drive_error_add_info(ostrel_object_t *error, const ostrel_google_drive_error_info_t *info) noexcept
+{
+    Info *list = info_of(error);
+    if (list == nullptr || info == nullptr || info->detail_count == 0 || info->details == nullptr) {
+        return;
+    }
+    const size_t start_count = list->detail_count;
+    size_t new_keys = 0;
+    for (size_t i = 0; i < info->detail_count; ++i) {
+        OSTREL_GDC_REQUIRE(info->details[i].key != NULL && info->details[i].value != NULL);
+        if (find_key(list, info->details[i].key) == nullptr) {
+            ++new_keys;
+        }
+    }
+    if (new_keys != 0) {
+        auto *grown = static_cast<Entry *>(mem_realloc(list->details, (start_count + new_keys) * sizeof(Entry)));
+        if (grown == nullptr) {
+            return;
+        }
+        std::memset(grown + start_count, 0, new_keys * sizeof(Entry));
+        list->details = grown;
+    }
+    bool failed = false;
+    for (size_t i = 0; i < info->detail_count && !failed; ++i) {
+        if (Entry *entry = find_key(list, info->details[i].key)) {
+            char *value = mem_strdup(info->details[i].value);
+            failed = value == nullptr;
+            if (!failed) {
+                std::free(entry->value);
+                entry->value = value;
+            }
+            continue;
+        }
+        Entry &appended = list->details[list->detail_count];
+        appended.key = mem_strdup(info->details[i].key);
+        appended.value = appended.key != nullptr ? mem_strdup(info->details[i].value) : nullptr;
+        if (appended.value == nullptr) {
+            std::free(appended.key);
+            appended.key = nullptr;
+            failed = true;
+            continue;
+        }
+        ++list->detail_count;
+    }
+    if (failed) {
+        // Appended details go; replaced values keep their new text.
+        for (size_t i = start_count; i < list->detail_count; ++i) {
+            std::free(list->details[i].key);
+            std::free(list->details[i].value);
+            list->details[i] = Entry{nullptr, nullptr};
+        }
+        list->detail_count = start_count;
+    }
+}
+
+const char *ostrel_google_drive_error_get_info(ostrel_object_t *error, const char *key) noexcept
+{
+    for (ostrel_object_t *e = error; e != nullptr; e = ostrel_error_get_cause(e)) {
+        if (ostrel_object_upcast(e, &OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION) == nullptr) {
+            continue;
+        }
+        Info *list = info_of(e);
+        if (list == nullptr || key == nullptr) {
+            return nullptr;
+        }
+        const Entry *entry = find_key(list, key);
+        return entry != nullptr ? entry->value : nullptr;
+    }
+    return nullptr;
+}
+
+namespace ostrel::gdc {
+
+ostrel_result_t system_error(const char *call) noexcept
+{
+    const int system_errno = errno;
+    return ostrel_error_put(ostrel_i_gfs_error_system(nullptr, system_errno, "System error%s%s", " in ", call));
+}
+
+}  // namespace ostrel::gdc

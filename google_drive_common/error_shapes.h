@@ -1,0 +1,15 @@
+// The error shapes the library reports, each built in one place so that
+// their texts are the same everywhere. Each returns the stored handle.
+#ifndef OSTREL_GDC_ERROR_SHAPES_H
+#define OSTREL_GDC_ERROR_SHAPES_H
+
+#include "api.h"
+
+namespace ostrel::gdc {
+
+// "System error in CALL" with the current errno.
+[[nodiscard]] ostrel_result_t system_error(const char *call) noexcept;
+
+}  // namespace ostrel::gdc
+
+#endif

@@ -1,0 +1,63 @@
+// The one way library code takes heap memory. Blocks come from the malloc
+// family, so callers release what they are handed with free(). Tests may set
+// alloc_fail_hook to make chosen allocations fail (errno ENOMEM).
+#ifndef OSTREL_GDC_MEMORY_H
+#define OSTREL_GDC_MEMORY_H
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+namespace ostrel::gdc {
+
+// Returns true when the allocation about to happen is to fail.
+extern bool (*alloc_fail_hook)() noexcept;
+
+[[nodiscard]] inline bool alloc_fails() noexcept
+{
+    if (alloc_fail_hook != nullptr && alloc_fail_hook()) [[unlikely]] {
+        errno = ENOMEM;
+        return true;
+    }
+    return false;
+}
+
+[[nodiscard]] inline void *mem_malloc(size_t size) noexcept
+{
+    return alloc_fails() ? nullptr : std::malloc(size);
+}
+
+[[nodiscard]] inline void *mem_calloc(size_t count, size_t size) noexcept
+{
+    return alloc_fails() ? nullptr : std::calloc(count, size);
+}
+
+[[nodiscard]] inline void *mem_realloc(void *block, size_t size) noexcept
+{
+    return alloc_fails() ? nullptr : std::realloc(block, size);
+}
+
+// A NUL-terminated copy of text.
+[[nodiscard]] inline char *mem_strdup(std::string_view text) noexcept
+{
+    auto *copy = static_cast<char *>(mem_malloc(text.size() + 1));
+    if (copy != nullptr) {
+        std::memcpy(copy, text.data(), text.size());
+        copy[text.size()] = '\0';
+    }
+    return copy;
+}
+
+struct FreeDeleter {
+    void operator()(void *block) const noexcept { std::free(block); }
+};
+
+// A malloc'ed block that is released unless handed out with release().
+template <class T>
+using Owned = std::unique_ptr<T, FreeDeleter>;
+
+}  // namespace ostrel::gdc
+
+#endif

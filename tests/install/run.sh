@@ -1,0 +1,21 @@
+#!/bin/sh
+# Installs a build into a prefix, builds tests/install/main.c against the
+# installed headers and libraries through pkg-config, and runs it.
+# Usage: run.sh BUILD_DIR PREFIX
+set -eu
+build=$1
+prefix=$2
+here=$(cd "$(dirname "$0")" && pwd)
+rm -rf "$prefix"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+pcdir=$(dirname "$(find "$prefix" -name ostrel-google-drive-common.pc | head -n 1)")
+export PKG_CONFIG_PATH="$pcdir"
+libdir=$(pkg-config --variable=libdir ostrel-google-drive-common)
+for lib in libostrel_google_drive_common.so.0 libostrel_common.so.0 libostrel_gridftp_server.so.6; do
+  test -e "$libdir/$lib" || { echo "missing $libdir/$lib" >&2; exit 1; }
+done
+mkdir -p "$prefix/bin"
+# shellcheck disable=SC2046
+${CC:-cc} -std=c11 -pedantic -Wall -Wextra -Werror -o "$prefix/bin/ostrel-install-check" "$here/main.c" \
+  $(pkg-config --cflags --libs ostrel-google-drive-common)
+LD_LIBRARY_PATH="$libdir" "$prefix/bin/ostrel-install-check"
