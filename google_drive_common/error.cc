@@ -252,4 +252,9 @@ ostrel_result_t system_error(const char *call) noexcept
     return ostrel_error_put(ostrel_i_gfs_error_system(nullptr, system_errno, "System error%s%s", " in ", call));
 }
 
+ostrel_result_t export_error(const char *func, int line, const char *text) noexcept
+{
+    return ostrel_error_put(ostrel_error_construct_error(nullptr, nullptr, 6, "export", func, line, "%s", text));
+}
+
 }  // namespace ostrel::gdc

@@ -10,6 +10,9 @@ namespace ostrel::gdc {
 // "System error in CALL" with the current errno.
 [[nodiscard]] ostrel_result_t system_error(const char *call) noexcept;
 
+// A generic error (type 6) of the export area, raised in func.
+[[nodiscard]] ostrel_result_t export_error(const char *func, int line, const char *text) noexcept;
+
 }  // namespace ostrel::gdc
 
 #endif
