@@ -1,0 +1,441 @@
+// Metadata records of Drive files: parsing from a Drive file resource,
+// copy, release, and conversion back to a JSON object.
+#include <cerrno>
+#include <charconv>
+#include <cinttypes>
+#include <cstring>
+#include <ctime>
+
+#include "api.h"
+#include "error_shapes.h"
+#include "memory.h"
+#include "stop.h"
+
+namespace {
+
+using Metadata = ostrel_google_metadata_t;
+using ostrel::gdc::mem_calloc;
+using ostrel::gdc::mem_strdup;
+using ostrel::gdc::system_error;
+
+// The text of key when the resource is an object holding a JSON string there.
+[[nodiscard]] const char *string_member(const json_t *json, const char *key) noexcept
+{
+    return json_string_value(json_object_get(json, key));
+}
+
+// A text member duplicated into *dest; absent stays NULL.
+[[nodiscard]] ostrel_result_t parse_text(const json_t *json, const char *key, char **dest) noexcept
+{
+    const char *text = string_member(json, key);
+    if (text != nullptr && (*dest = mem_strdup(text)) == nullptr) {
+        return system_error("malloc");
+    }
+    return OSTREL_SUCCESS;
+}
+
+// A time member read as UTC; whatever follows the seconds is ignored.
+[[nodiscard]] ostrel_result_t parse_time(const json_t *json, const char *key, tm *broken_down, time_t *dest,
+                                         bool *is_set) noexcept
+{
+    const char *text = string_member(json, key);
+    if (text == nullptr) {
+        return OSTREL_SUCCESS;
+    }
+    if (strptime(text, "%Y-%m-%dT%H:%M:%S", broken_down) == nullptr) {
+        errno = EINVAL;
+        return system_error("strptime");
+    }
+    *dest = timegm(broken_down);
+    *is_set = true;
+    return OSTREL_SUCCESS;
+}
+
+void parse_bool(const json_t *json, const char *key, bool *dest, bool *is_set) noexcept
+{
+    const json_t *value = json_object_get(json, key);
+    if (json_is_boolean(value)) {
+        *dest = json_is_true(value);
+        *is_set = true;
+    }
+}
+
+// The owners' e-mail addresses; an owner without one is a NULL entry.
+[[nodiscard]] ostrel_result_t parse_owners(const json_t *owners, Metadata *metadata) noexcept
+{
+    metadata->owner_count = json_array_size(owners);
+    if (metadata->owner_count == 0) {
+        return OSTREL_SUCCESS;
+    }
+    metadata->owners = static_cast<char **>(mem_calloc(metadata->owner_count, sizeof(char *)));
+    if (metadata->owners == nullptr) {
+        return system_error("malloc");
+    }
+    for (size_t i = 0; i < metadata->owner_count; ++i) {
+        const char *address = string_member(json_array_get(owners, i), "emailAddress");
+        if (address != nullptr && (metadata->owners[i] = mem_strdup(address)) == nullptr) {
+            return system_error("malloc");
+        }
+    }
+    return OSTREL_SUCCESS;
+}
+
+[[nodiscard]] ostrel_result_t parse_parents(const json_t *parents, Metadata *metadata) noexcept
+{
+    metadata->parent_count = json_array_size(parents);
+    if (metadata->parent_count == 0) {
+        return OSTREL_SUCCESS;
+    }
+    metadata->parents = static_cast<char **>(mem_calloc(metadata->parent_count, sizeof(char *)));
+    if (metadata->parents == nullptr) {
+        return system_error("malloc");
+    }
+    for (size_t i = 0; i < metadata->parent_count; ++i) {
+        const char *id = json_string_value(json_array_get(parents, i));
+        if (id == nullptr) {
+            errno = EINVAL;  // not a text; reported as the allocation failure callers expect
+            return system_error("malloc");
+        }
+        if ((metadata->parents[i] = mem_strdup(id)) == nullptr) {
+            return system_error("malloc");
+        }
+    }
+    return OSTREL_SUCCESS;
+}
+
+[[nodiscard]] ostrel_result_t parse_fields(const json_t *json, Metadata *metadata) noexcept
+{
+    ostrel_result_t result = OSTREL_SUCCESS;
+    char **const texts[] = {&metadata->id, &metadata->name, &metadata->drive_id, &metadata->mime_type};
+    const char *const text_keys[] = {"id", "name", "driveId", "mimeType"};
+    for (size_t i = 0; i < 4 && result == OSTREL_SUCCESS; ++i) {
+        result = parse_text(json, text_keys[i], texts[i]);
+    }
+    // One broken-down time serves all three keys.
+    tm broken_down = {};
+    if (result == OSTREL_SUCCESS) {
+        result = parse_time(json, "createdTime", &broken_down, &metadata->created_time, &metadata->created_time_set);
+    }
+    if (result == OSTREL_SUCCESS) {
+        result = parse_time(json, "viewedByMeTime", &broken_down, &metadata->viewed_by_me_time,
+                            &metadata->viewed_by_me_time_set);
+    }
+    if (result == OSTREL_SUCCESS) {
+        result = parse_time(json, "modifiedTime", &broken_down, &metadata->modified_time, &metadata->modified_time_set);
+    }
+    if (result != OSTREL_SUCCESS) {
+        return result;
+    }
+    parse_bool(json, "ownedByMe", &metadata->owned_by_me, &metadata->owned_by_me_set);
+    if (const json_t *owners = json_object_get(json, "owners")) {
+        if ((result = parse_owners(owners, metadata)) != OSTREL_SUCCESS) {
+            return result;
+        }
+    }
+    parse_bool(json, "canEdit", &metadata->can_edit, &metadata->can_edit_set);
+    parse_bool(json, "starred", &metadata->starred, &metadata->starred_set);
+    parse_bool(json, "trashed", &metadata->trashed, &metadata->trashed_set);
+    parse_bool(json, "explicitlyTrashed", &metadata->explicitly_trashed, &metadata->explicitly_trashed_set);
+    // A longer text is not a checksum: the field stays empty.
+    if (const char *md5 = string_member(json, "md5Checksum"); md5 != nullptr && std::strlen(md5) < sizeof metadata->md5_checksum) {
+        std::strcpy(metadata->md5_checksum, md5);
+    }
+    if (const char *size = string_member(json, "size")) {
+        metadata->size = std::strtoumax(size, nullptr, 10);
+        metadata->size_set = true;
+    }
+    if (const json_t *parents = json_object_get(json, "parents")) {
+        result = parse_parents(parents, metadata);
+    }
+    return result;
+}
+
+// Copies of a list of texts; NULL entries stay NULL.
+[[nodiscard]] ostrel_result_t copy_list(char *const *src, size_t src_count, char ***dst, size_t *dst_count) noexcept
+{
+    if (src_count == 0 || src == nullptr) {
+        return OSTREL_SUCCESS;
+    }
+    *dst = static_cast<char **>(mem_calloc(src_count, sizeof(char *)));
+    if (*dst == nullptr) {
+        return system_error("malloc");
+    }
+    for (size_t i = 0; i < src_count; ++i) {
+        if (src[i] != nullptr && ((*dst)[i] = mem_strdup(src[i])) == nullptr) {
+            return system_error("malloc");
+        }
+        ++*dst_count;
+    }
+    return OSTREL_SUCCESS;
+}
+
+[[nodiscard]] ostrel_result_t copy_fields(Metadata *dst, const Metadata *src) noexcept
+{
+    char **const dst_texts[] = {&dst->id, &dst->name, &dst->drive_id, &dst->mime_type};
+    const char *const src_texts[] = {src->id, src->name, src->drive_id, src->mime_type};
+    for (size_t i = 0; i < 4; ++i) {
+        if (src_texts[i] != nullptr && (*dst_texts[i] = mem_strdup(src_texts[i])) == nullptr) {
+            return system_error("malloc");
+        }
+    }
+    dst->created_time = src->created_time;
+    dst->created_time_set = src->created_time_set;
+    dst->viewed_by_me_time = src->viewed_by_me_time;
+    dst->viewed_by_me_time_set = src->viewed_by_me_time_set;
+    dst->modified_time = src->modified_time;
+    dst->modified_time_set = src->modified_time_set;
+    dst->owned_by_me = src->owned_by_me;
+    dst->owned_by_me_set = src->owned_by_me_set;
+    if (const ostrel_result_t result = copy_list(src->owners, src->owner_count, &dst->owners, &dst->owner_count)) {
+        return result;
+    }
+    dst->can_edit = src->can_edit;
+    dst->can_edit_set = src->can_edit_set;
+    dst->starred = src->starred;
+    dst->starred_set = src->starred_set;
+    dst->trashed = src->trashed;
+    dst->trashed_set = src->trashed_set;
+    dst->explicitly_trashed = src->explicitly_trashed;
+    dst->explicitly_trashed_set = src->explicitly_trashed_set;
+    std::memcpy(dst->md5_checksum, src->md5_checksum, sizeof dst->md5_checksum);
+    dst->size = src->size;
+    dst->size_set = src->size_set;
+    return copy_list(src->parents, src->parent_count, &dst->parents, &dst->parent_count);
+}
+
+// Inserts a new JSON string of text under key; both refusals of the JSON
+// library (no memory, text not UTF-8) are allocation failures.
+[[nodiscard]] ostrel_result_t insert_string(json_t *object, const char *key, const char *text) noexcept
+{
+    json_t *value = json_string(text);
+    if (value == nullptr || json_object_set_new(object, key, value) != 0) {
+        return system_error("malloc");
+    }
+    return OSTREL_SUCCESS;
+}
+
+[[nodiscard]] ostrel_result_t ostrel_l_meta_set_bool(json_t *object, const char *key, bool value) noexcept
+{
+    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    json_t *json_value = value ? json_true() : json_false();
+    const ostrel_result_t result = json_value == nullptr || json_object_set_new(object, key, json_value) != 0
+                                       ? system_error("malloc")
+                                       : OSTREL_SUCCESS;
+    OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+    return result;
+}
+
+[[nodiscard]] ostrel_result_t ostrel_l_meta_set_string(json_t *object, const char *key, const char *text) noexcept
+{
+    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    const ostrel_result_t result = insert_string(object, key, text);
+    OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+    return result;
+}
+
+// Years outside -999 to 9999 do not fit the four-digit form.
+[[nodiscard]] ostrel_result_t ostrel_l_meta_set_datetime(json_t *object, const char *key, time_t value) noexcept
+{
+    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    ostrel_result_t result = OSTREL_SUCCESS;
+    tm broken_down = {};
+    if (gmtime_r(&value, &broken_down) == nullptr) {
+        result = system_error("gmtime_r");
+    } else if (broken_down.tm_year > 9999 - 1900 || broken_down.tm_year < -999 - 1900) {
+        errno = EOVERFLOW;
+        result = system_error("gmtime_r");
+    } else {
+        char text[21] = {};
+        const size_t rs = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &broken_down);
+        OSTREL_GDC_REQUIRE(rs != 0);
+        result = insert_string(object, key, text);
+    }
+    OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+    return result;
+}
+
+// An owner without an address is written as an empty object.
+[[nodiscard]] ostrel_result_t ostrel_l_meta_set_owner_email_array(json_t *object, const Metadata *metadata) noexcept
+{
+    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    ostrel_result_t result = OSTREL_SUCCESS;
+    json_t *array = json_array();
+    if (array == nullptr) {
+        result = system_error("malloc");
+    }
+    for (size_t i = 0; i < metadata->owner_count && result == OSTREL_SUCCESS; ++i) {
+        json_t *owner = json_object();
+        if (owner == nullptr) {
+            result = system_error("malloc");
+        } else if (metadata->owners[i] != nullptr
+                   && (result = insert_string(owner, "emailAddress", metadata->owners[i])) != OSTREL_SUCCESS) {
+            json_decref(owner);
+        } else if (json_array_append_new(array, owner) != 0) {
+            result = system_error("malloc");
+        }
+    }
+    if (result == OSTREL_SUCCESS) {
+        // The object takes the array whether or not the insertion succeeds.
+        result = json_object_set_new(object, "owners", array) != 0 ? system_error("malloc") : OSTREL_SUCCESS;
+    } else {
+        json_decref(array);
+    }
+    OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+    return result;
+}
+
+[[nodiscard]] ostrel_result_t ostrel_l_meta_set_parents_array(json_t *object, const Metadata *metadata) noexcept
+{
+    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    ostrel_result_t result = OSTREL_SUCCESS;
+    json_t *array_json = json_array();
+    if (array_json == nullptr) {
+        result = system_error("malloc");
+    }
+    char *const *const array = metadata->parents;
+    for (size_t i = 0; i < metadata->parent_count && result == OSTREL_SUCCESS; ++i) {
+        OSTREL_GDC_REQUIRE(array[i] != NULL);
+        OSTREL_GDC_REQUIRE(strcmp(array[i], OSTREL_GOOGLE_DRIVE_NAME_TRASH) != 0);
+        OSTREL_GDC_REQUIRE(strcmp(array[i], OSTREL_GOOGLE_DRIVE_NAME_STARRED) != 0);
+        OSTREL_GDC_REQUIRE(strcmp(array[i], OSTREL_GOOGLE_DRIVE_NAME_SHARED_WITH_ME) != 0);
+        json_t *id = json_string(array[i]);
+        if (id == nullptr || json_array_append_new(array_json, id) != 0) {
+            result = system_error("malloc");
+        }
+    }
+    if (result == OSTREL_SUCCESS) {
+        result = json_object_set_new(object, "parents", array_json) != 0 ? system_error("malloc") : OSTREL_SUCCESS;
+    } else {
+        json_decref(array_json);
+    }
+    OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+    return result;
+}
+
+[[nodiscard]] ostrel_result_t convert_fields(const Metadata *metadata, json_t *object) noexcept
+{
+    ostrel_result_t result = OSTREL_SUCCESS;
+    const char *const texts[] = {metadata->id, metadata->name, metadata->drive_id, metadata->mime_type};
+    const char *const text_keys[] = {"id", "name", "driveId", "mimeType"};
+    for (size_t i = 0; i < 4 && result == OSTREL_SUCCESS; ++i) {
+        if (texts[i] != nullptr) {
+            result = ostrel_l_meta_set_string(object, text_keys[i], texts[i]);
+        }
+    }
+    if (result == OSTREL_SUCCESS && metadata->viewed_by_me_time_set) {
+        result = ostrel_l_meta_set_datetime(object, "viewedByMeTime", metadata->viewed_by_me_time);
+    }
+    if (result == OSTREL_SUCCESS && metadata->modified_time_set) {
+        result = ostrel_l_meta_set_datetime(object, "modifiedTime", metadata->modified_time);
+    }
+    if (result == OSTREL_SUCCESS && metadata->owned_by_me_set) {
+        result = ostrel_l_meta_set_bool(object, "ownedByMe", metadata->owned_by_me);
+    }
+    if (result == OSTREL_SUCCESS && metadata->owner_count != 0 && metadata->owners != nullptr) {
+        result = ostrel_l_meta_set_owner_email_array(object, metadata);
+    }
+    const struct {
+        const char *key;
+        bool value;
+        bool is_set;
+    } flags[] = {
+        {"canEdit", metadata->can_edit, metadata->can_edit_set},
+        {"starred", metadata->starred, metadata->starred_set},
+        {"trashed", metadata->trashed, metadata->trashed_set},
+        {"explicitlyTrashed", metadata->explicitly_trashed, metadata->explicitly_trashed_set},
+    };
+    for (const auto &flag : flags) {
+        if (result == OSTREL_SUCCESS && flag.is_set) {
+            result = ostrel_l_meta_set_bool(object, flag.key, flag.value);
+        }
+    }
+    if (result == OSTREL_SUCCESS && metadata->md5_checksum[0] != '\0') {
+        result = ostrel_l_meta_set_string(object, "md5Checksum", metadata->md5_checksum);
+    }
+    if (result == OSTREL_SUCCESS && metadata->size_set) {
+        char size[24] = {};  // the 20 digits of the largest value and the terminator
+        std::to_chars(size, size + sizeof size - 1, metadata->size);
+        result = ostrel_l_meta_set_string(object, "size", size);
+    }
+    if (result == OSTREL_SUCCESS && metadata->parent_count != 0 && metadata->parents != nullptr) {
+        result = ostrel_l_meta_set_parents_array(object, metadata);
+    }
+    return result;
+}
+
+}  // namespace
+
+ostrel_result_t ostrel_google_metadata_parse(json_t *json, ostrel_google_metadata_t *metadata) noexcept
+{
+    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    if (metadata == nullptr) {
+        OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(OSTREL_SUCCESS);
+        return OSTREL_SUCCESS;
+    }
+    std::memset(metadata, 0, sizeof *metadata);
+    const ostrel_result_t result = parse_fields(json, metadata);
+    if (result != OSTREL_SUCCESS) {
+        // Back to the empty record: nothing allocated, nothing marked present.
+        ostrel_google_metadata_destroy(metadata);
+    }
+    OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+    return result;
+}
+
+ostrel_result_t ostrel_google_metadata_copy(ostrel_google_metadata_t *dst,
+                                            const ostrel_google_metadata_t *src) noexcept
+{
+    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    OSTREL_GDC_REQUIRE(dst != NULL);
+    OSTREL_GDC_REQUIRE(src != NULL);
+    std::memset(dst, 0, sizeof *dst);
+    const ostrel_result_t result = copy_fields(dst, src);
+    if (result != OSTREL_SUCCESS) {
+        ostrel_google_metadata_destroy(dst);
+    }
+    OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+    return result;
+}
+
+void ostrel_google_metadata_destroy(ostrel_google_metadata_t *metadata) noexcept
+{
+    if (metadata == nullptr) {
+        return;
+    }
+    std::free(metadata->id);
+    std::free(metadata->name);
+    std::free(metadata->drive_id);
+    std::free(metadata->mime_type);
+    for (size_t i = 0; metadata->owners != nullptr && i < metadata->owner_count; ++i) {
+        std::free(metadata->owners[i]);
+    }
+    std::free(metadata->owners);
+    for (size_t i = 0; metadata->parents != nullptr && i < metadata->parent_count; ++i) {
+        std::free(metadata->parents[i]);
+    }
+    std::free(metadata->parents);
+    std::memset(metadata, 0, sizeof *metadata);
+}
+
+void ostrel_google_metadata_destroy_void(void *metadata) noexcept
+{
+    ostrel_google_metadata_destroy(static_cast<ostrel_google_metadata_t *>(metadata));
+    std::free(metadata);
+}
+
+ostrel_result_t ostrel_google_metadata_convert(const ostrel_google_metadata_t *metadata, json_t **jsonp) noexcept
+{
+    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    OSTREL_GDC_REQUIRE(metadata != NULL);
+    OSTREL_GDC_REQUIRE(jsonp != NULL);
+    *jsonp = nullptr;
+    json_t *object = json_object();
+    ostrel_result_t result = object == nullptr ? system_error("malloc") : convert_fields(metadata, object);
+    if (result == OSTREL_SUCCESS) {
+        *jsonp = object;
+    } else {
+        json_decref(object);
+    }
+    OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+    return result;
+}
