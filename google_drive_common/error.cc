@@ -257,4 +257,16 @@ ostrel_result_t export_error(const char *func, int line, const char *text) noexc
     return ostrel_error_put(ostrel_error_construct_error(nullptr, nullptr, 6, "export", func, line, "%s", text));
 }
 
+ostrel_result_t invalid_path_error(const char *path, const char *details) noexcept
+{
+    ostrel_object_t *cause = nullptr;
+    if (details != nullptr) {
+        ostrel_google_drive_error_info_entry_t entry = {const_cast<char *>("GD-Details"), const_cast<char *>(details)};
+        const ostrel_google_drive_error_info_t info = {1, &entry};
+        cause = ostrel_google_drive_error_construct(nullptr, nullptr, &info);
+    }
+    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(nullptr, cause, 553, "INVALID_PATH_NAME",
+                                                                    "GridFTP-Path: %s", path));
+}
+
 }  // namespace ostrel::gdc

@@ -13,6 +13,10 @@ namespace ostrel::gdc {
 // A generic error (type 6) of the export area, raised in func.
 [[nodiscard]] ostrel_result_t export_error(const char *func, int line, const char *text) noexcept;
 
+// A refused name: FTP 553 "INVALID_PATH_NAME" naming path; with details,
+// its cause is a Drive error carrying them as "GD-Details".
+[[nodiscard]] ostrel_result_t invalid_path_error(const char *path, const char *details) noexcept;
+
 }  // namespace ostrel::gdc
 
 #endif

@@ -9,11 +9,15 @@
 
 #include "api.h"
 #include "error_shapes.h"
+#include "grammar.h"
 #include "memory.h"
 #include "stop.h"
 
 namespace {
 
+using ostrel::gdc::export_opening;
+using ostrel::gdc::ExportSuffix;
+using ostrel::gdc::find_export_suffix;
 using ostrel::gdc::or_null;
 
 struct AppsType {
@@ -135,33 +139,6 @@ struct export_conf_s {
         }
     }
     return nullptr;
-}
-
-// Where a name carries an export suffix: base "{export-" type "}" filler "."
-// extension. The one rule both directions use.
-struct ExportSuffix {
-    size_t open;   // the last "{"
-    size_t close;  // the first "}" after it
-    size_t dot;    // the last "."
-};
-
-constexpr std::string_view export_opening = "{export-";
-
-[[nodiscard]] std::optional<ExportSuffix> find_export_suffix(std::string_view name) noexcept
-{
-    const size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos) {
-        return std::nullopt;
-    }
-    const size_t open = name.rfind('{');
-    if (open == std::string_view::npos || open > dot || name.substr(open, export_opening.size()) != export_opening) {
-        return std::nullopt;
-    }
-    const size_t close = name.find('}', open);
-    if (close == std::string_view::npos || close > dot) {
-        return std::nullopt;
-    }
-    return ExportSuffix{open, close, dot};
 }
 
 }  // namespace
@@ -443,7 +420,7 @@ char *ostrel_google_drive_name_in(const char *name, bool, char **export_type, ch
     char *out = nullptr;
     if (!suffix) {
         out = ostrel::gdc::mem_strdup(whole);
-    } else if (whole[suffix->close - 1] == '+') {
+    } else if (ostrel::gdc::is_protected(whole, *suffix)) {
         // A protected look-alike: drop the one "+" and take the rest literally.
         out = static_cast<char *>(ostrel::gdc::mem_malloc(whole.size()));
         if (out != nullptr) {

@@ -81,8 +81,6 @@ const std::set<std::string> not_built_yet = {
     "ostrel_i_google_drive_config_parse_key",
     "ostrel_i_google_drive_config_parse_file",
     "ostrel_i_google_drive_config_parse_string",
-    "ostrel_google_drive_name_translate_in",
-    "ostrel_google_drive_name_translate_out",
     "ostrel_google_drive_path_split",
     "ostrel_google_drive_partial_path_construct",
     "ostrel_google_drive_evaluate_path",

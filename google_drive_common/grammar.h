@@ -1,0 +1,139 @@
+// The escaped-name grammar shared by both directions of name translation:
+// the tokens "{dot}", "{dotdot}", "{slash}" with their "+"-protected forms,
+// the ID token ".{ID" id "}" with its protected form, and the export
+// suffix's recognition rule. Inbound and outbound, counting and writing all
+// use these matchers.
+#ifndef OSTREL_GDC_GRAMMAR_H
+#define OSTREL_GDC_GRAMMAR_H
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+namespace ostrel::gdc {
+
+// Two pieces read as one text: a name with its ID token taken out.
+struct Pieces {
+    std::string_view first;
+    std::string_view second;
+    [[nodiscard]] size_t size() const noexcept { return first.size() + second.size(); }
+    [[nodiscard]] char operator[](size_t i) const noexcept
+    {
+        return i < first.size() ? first[i] : second[i - first.size()];
+    }
+};
+
+// stem, k "+" (k >= 0), "}" at pos: its length, with k in *plus; 0 if absent.
+template <class Text>
+[[nodiscard]] size_t match_protected(const Text &text, size_t pos, std::string_view stem, size_t *plus) noexcept
+{
+    if (pos + stem.size() >= text.size()) {
+        return 0;
+    }
+    for (size_t i = 0; i < stem.size(); ++i) {
+        if (text[pos + i] != stem[i]) {
+            return 0;
+        }
+    }
+    size_t i = pos + stem.size();
+    while (i < text.size() && text[i] == '+') {
+        ++i;
+    }
+    if (i == text.size() || text[i] != '}') {
+        return 0;
+    }
+    *plus = i - pos - stem.size();
+    return i + 1 - pos;
+}
+
+[[nodiscard]] constexpr bool is_id_char(char c) noexcept
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '-'
+           || c == ' ';
+}
+
+constexpr std::string_view id_stem = ".{ID";
+
+struct IdMatch {
+    size_t length;  // of the whole token; 0 when there is none
+    size_t plus;    // "+" after ".{ID": 0 for a real ID token
+    std::string_view id;
+};
+
+// ".{ID", k "+", one or more ID characters, "}" at pos.
+[[nodiscard]] inline IdMatch match_id(std::string_view text, size_t pos) noexcept
+{
+    if (text.substr(pos, id_stem.size()) != id_stem) {
+        return {0, 0, {}};
+    }
+    size_t i = pos + id_stem.size();
+    while (i < text.size() && text[i] == '+') {
+        ++i;
+    }
+    const size_t id_start = i;
+    while (i < text.size() && is_id_char(text[i])) {
+        ++i;
+    }
+    if (i == id_start || i == text.size() || text[i] != '}') {
+        return {0, 0, {}};
+    }
+    return {i + 1 - pos, id_start - pos - id_stem.size(), text.substr(id_start, i - id_start)};
+}
+
+// Writes stem, plus "+", "}".
+template <class Sink>
+void put_protected(Sink &out, std::string_view stem, size_t plus) noexcept
+{
+    out.put(stem);
+    for (size_t i = 0; i < plus; ++i) {
+        out.put('+');
+    }
+    out.put('}');
+}
+
+// Tokens that count only as the whole name, with the Drive name they stand for.
+struct WholeNameToken {
+    std::string_view stem;
+    std::string_view drive_name;
+};
+constexpr WholeNameToken whole_name_tokens[] = {{"{dot", "."}, {"{dotdot", ".."}};
+
+constexpr std::string_view slash_stem = "{slash";
+
+// Where a name carries an export suffix: base "{export-" type "}" filler "."
+// extension, found by the last ".", the last "{" before it, which must open
+// "{export-", and the first "}" after that, before the dot.
+struct ExportSuffix {
+    size_t open;
+    size_t close;
+    size_t dot;
+};
+
+constexpr std::string_view export_opening = "{export-";
+
+[[nodiscard]] inline std::optional<ExportSuffix> find_export_suffix(std::string_view name) noexcept
+{
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const size_t open = name.rfind('{');
+    if (open == std::string_view::npos || open > dot || name.substr(open, export_opening.size()) != export_opening) {
+        return std::nullopt;
+    }
+    const size_t close = name.find('}', open);
+    if (close == std::string_view::npos || close > dot) {
+        return std::nullopt;
+    }
+    return ExportSuffix{open, close, dot};
+}
+
+// Whether the suffix is a protected look-alike: a "+" just before its "}".
+[[nodiscard]] inline bool is_protected(std::string_view name, const ExportSuffix &suffix) noexcept
+{
+    return name[suffix.close - 1] == '+';
+}
+
+}  // namespace ostrel::gdc
+
+#endif

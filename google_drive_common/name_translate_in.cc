@@ -1,0 +1,289 @@
+// Inbound name translation: a client's name becomes the Drive name, the MIME
+// type the name implies and the Drive file id it carries.
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "api.h"
+#include "error_shapes.h"
+#include "exact_text.h"
+#include "grammar.h"
+#include "memory.h"
+#include "stop.h"
+#include "utf8.h"
+
+namespace {
+
+using namespace ostrel::gdc;
+
+constexpr const char *export_suffix_details =
+    "File names cannot end with a string that matches the regex: \\{export-([A-Za-z0-9]+)\\}\\.([A-Za-z0-9]+), "
+    "e.g. name{export-gdoc}.pdfIf you are uploading an exported document then you must change its name first.";
+
+struct IdTokens {
+    size_t count;  // counted up to 2
+    size_t position;
+    IdMatch first;
+};
+
+[[nodiscard]] IdTokens find_id_tokens(std::string_view name) noexcept
+{
+    IdTokens found = {0, 0, {0, 0, {}}};
+    for (size_t pos = name.find(id_stem); pos != std::string_view::npos && found.count < 2;) {
+        const IdMatch match = match_id(name, pos);
+        if (match.length != 0 && match.plus == 0) {
+            if (found.count++ == 0) {
+                found.position = pos;
+                found.first = match;
+            }
+        }
+        pos = name.find(id_stem, pos + (match.length != 0 ? match.length : 1));
+    }
+    return found;
+}
+
+// The whole-name tokens, tried on the name without its ID token.
+template <class Sink>
+[[nodiscard]] bool unescape_whole_name(const Pieces &rest, Sink &out) noexcept
+{
+    for (const WholeNameToken &token : whole_name_tokens) {
+        size_t plus = 0;
+        const size_t length = match_protected(rest, 0, token.stem, &plus);
+        if (length != 0 && length == rest.size()) {
+            if (plus == 0) {
+                out.put(token.drive_name);
+            } else {
+                put_protected(out, token.stem, plus - 1);
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+// Writes the Drive name of a working name whose ID token is ids.first.
+template <class Sink>
+void unescape(std::string_view name, const IdTokens &ids, Sink &out) noexcept
+{
+    const Pieces rest = ids.count == 0 ? Pieces{name, {}}
+                                       : Pieces{name.substr(0, ids.position),
+                                                name.substr(ids.position + ids.first.length)};
+    if (unescape_whole_name(rest, out)) {
+        return;
+    }
+    for (size_t pos = 0; pos < name.size();) {
+        const char c = name[pos];
+        size_t plus = 0;
+        size_t length = 0;
+        if (c == '{' && (length = match_protected(name, pos, slash_stem, &plus)) != 0) {
+            if (plus == 0) {
+                out.put('/');
+            } else {
+                put_protected(out, slash_stem, plus - 1);
+            }
+            pos += length;
+        } else if (const IdMatch id = c == '.' ? match_id(name, pos) : IdMatch{0, 0, {}}; id.length != 0) {
+            if (id.plus != 0) {
+                out.put(id_stem);
+                for (size_t i = 1; i < id.plus; ++i) {
+                    out.put('+');
+                }
+                out.put(id.id);
+                out.put('}');
+            }
+            pos += id.length;
+        } else {
+            out.put(c);
+            ++pos;
+        }
+    }
+}
+
+}  // namespace
+
+namespace ostrel::gdc {
+
+bool is_strict_utf8(std::string_view text) noexcept
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const unsigned char *const end = p + text.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        size_t extra = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xbf;
+        if (c >= 0xc2 && c <= 0xdf) {
+            extra = 1;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            extra = 2;
+            low = c == 0xe0 ? 0xa0 : 0x80;
+            high = c == 0xed ? 0x9f : 0xbf;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            extra = 3;
+            low = c == 0xf0 ? 0x90 : 0x80;
+            high = c == 0xf4 ? 0x8f : 0xbf;
+        } else {
+            return false;
+        }
+        if (static_cast<size_t>(end - p) <= extra || p[1] < low || p[1] > high) {
+            return false;
+        }
+        for (size_t i = 2; i <= extra; ++i) {
+            if ((p[i] & 0xc0) != 0x80) {
+                return false;
+            }
+        }
+        p += extra + 1;
+    }
+    return true;
+}
+
+int iconv_utf8_errno(std::string_view text) noexcept
+{
+    errno = 0;
+    iconv_t converter = iconv_open("UTF-8", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        return errno != 0 ? errno : EINVAL;
+    }
+    char scratch[256];
+    char *in = const_cast<char *>(text.data());
+    size_t in_left = text.size();
+    int failure = 0;
+    while (in_left > 0 && failure == 0) {
+        char *out = scratch;
+        size_t out_left = sizeof scratch;
+        if (iconv(converter, &in, &in_left, &out, &out_left) == static_cast<size_t>(-1)) {
+            // A full scratch buffer after progress is no error: reuse it.
+            if (errno != E2BIG || out == scratch) {
+                failure = errno;
+            }
+        }
+    }
+    iconv_close(converter);
+    return failure;
+}
+
+int utf8_errno(std::string_view text) noexcept
+{
+    return is_strict_utf8(text) ? 0 : iconv_utf8_errno(text);
+}
+
+}  // namespace ostrel::gdc
+
+ostrel_result_t ostrel_google_drive_name_translate_in(const char *input_name, char **output_namep,
+                                                      const char **output_mime_typep, char **output_idp,
+                                                      bool for_write) noexcept
+{
+    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    OSTREL_GDC_REQUIRE(input_name != NULL);
+    OSTREL_GDC_REQUIRE(output_namep != NULL);
+    OSTREL_GDC_REQUIRE(strchr(input_name, '/') == NULL);
+    OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "Translating the input name %s\n", input_name);
+    *output_namep = nullptr;
+    if (output_idp != nullptr) {
+        *output_idp = nullptr;
+    }
+
+    ostrel_result_t result = OSTREL_SUCCESS;
+    const char *mime_type = nullptr;
+    Owned<char> working;
+    Owned<char> export_type;
+    Owned<char> export_extension;
+    if (ostrel_google_drive_is_stub(input_name)) {
+        OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "removing the stub extension\n");
+        const std::string_view cut = std::string_view(input_name).substr(0, std::strrchr(input_name, '.') - input_name);
+        // Outbound protects an export-suffix look-alike before the stub
+        // extension; its one "+" goes here as in the export branch.
+        const std::optional<ExportSuffix> look_alike = find_export_suffix(cut);
+        if (look_alike && is_protected(cut, *look_alike)) {
+            working.reset(static_cast<char *>(mem_malloc(cut.size())));
+            if (working != nullptr) {
+                std::memcpy(working.get(), cut.data(), look_alike->close - 1);
+                std::memcpy(working.get() + look_alike->close - 1, cut.data() + look_alike->close,
+                            cut.size() - look_alike->close);
+                working.get()[cut.size() - 1] = '\0';
+            }
+        } else {
+            working.reset(mem_strdup(cut));
+        }
+        mime_type = ostrel_google_drive_doc_mime_type(input_name);
+    } else {
+        OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "Checking for an extension translation %s\n",
+                                       input_name);
+        char *type = nullptr;
+        char *extension = nullptr;
+        working.reset(ostrel_google_drive_name_in(input_name, for_write, &type, &extension));
+        export_type.reset(type);
+        export_extension.reset(extension);
+        mime_type = ostrel_i_google_drive_escape_name_to_mime(type, extension);
+    }
+    if (working == nullptr) {
+        result = system_error("malloc");
+    }
+
+    Owned<char> drive_name;
+    Owned<char> id;
+    bool outcome = false;  // whether the outcome line is written
+    if (result == OSTREL_SUCCESS && export_type != nullptr && for_write) {
+        OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "Not a legal name %s %s\n", input_name,
+                                       export_type.get());
+        result = invalid_path_error(working.get(), export_suffix_details);
+        outcome = true;
+    }
+    if (result == OSTREL_SUCCESS) {
+        OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "The new name is %s\n", working.get());
+        const std::string_view name = working.get();
+        const IdTokens ids = find_id_tokens(name);
+        if (ids.count > 1) {
+            result = invalid_path_error(working.get(), nullptr);
+        } else {
+            const ExactText text = exact_text([&](auto &sink) { unescape(name, ids, sink); });
+            drive_name.reset(text.text);
+            if (ids.count == 1) {
+                id.reset(mem_strdup(ids.first.id));
+            }
+            if (drive_name == nullptr || (ids.count == 1 && id == nullptr)) {
+                result = system_error("malloc");
+            } else {
+                OSTREL_GDC_REQUIRE(text.written == text.counted);
+                const int utf8_failure = utf8_errno(std::string_view(drive_name.get(), text.counted));
+                if (utf8_failure != 0) {
+                    ostrel_object_t *why = ostrel_error_get(
+                        ostrel_error_put(ostrel_error_construct_errno_error(nullptr, nullptr, utf8_failure)));
+                    char *details = ostrel_object_printable_to_string(why);
+                    ostrel_object_free(why);
+                    result = invalid_path_error(working.get(), details != nullptr ? details : "invalid UTF-8");
+                    std::free(details);
+                }
+                outcome = true;
+            }
+        }
+    }
+    if (result != OSTREL_SUCCESS) {
+        drive_name.reset();
+        id.reset();
+    }
+    if (outcome) {
+        const char *const q = "\"";
+        OSTREL_GOOGLE_DRIVE_DEBUG_LINE(
+            OSTREL_GOOGLE_DRIVE_LEVEL_TRACE,
+            "input_name=\"%s\" output_name=%s%s%s output_mime_type=%s%s%s output_id=%s%s%s\n", working.get(),
+            drive_name ? q : "", or_null(drive_name.get()), drive_name ? q : "", mime_type ? q : "",
+            or_null(mime_type), mime_type ? q : "", id ? q : "", or_null(id.get()), id ? q : "");
+    }
+    *output_namep = drive_name.release();
+    if (output_mime_typep != nullptr) {
+        *output_mime_typep = mime_type;
+    }
+    if (output_idp != nullptr) {
+        *output_idp = id.release();
+    }
+    OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+    return result;
+}

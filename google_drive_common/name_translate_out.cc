@@ -1,0 +1,121 @@
+// Outbound name translation: a Drive file becomes the name a client sees.
+// The parts stand in this order: escaped name, ID token, then export suffix
+// or stub extension; inbound translation removes them in reverse.
+#include <cstring>
+#include <string_view>
+
+#include "api.h"
+#include "error_shapes.h"
+#include "exact_text.h"
+#include "grammar.h"
+#include "memory.h"
+#include "stop.h"
+
+namespace {
+
+using namespace ostrel::gdc;
+
+template <class Sink>
+[[nodiscard]] bool escape_whole_name(std::string_view name, Sink &out) noexcept
+{
+    for (const WholeNameToken &token : whole_name_tokens) {
+        size_t plus = 0;
+        if (name == token.drive_name) {
+            put_protected(out, token.stem, 0);
+            return true;
+        }
+        const size_t length = match_protected(name, 0, token.stem, &plus);
+        if (length != 0 && length == name.size()) {
+            put_protected(out, token.stem, plus + 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The escaped Drive name: "/" and the names "." and ".." become tokens, text
+// that already reads as a token gets one "+" more.
+template <class Sink>
+void escape(std::string_view name, Sink &out) noexcept
+{
+    if (escape_whole_name(name, out)) {
+        return;
+    }
+    for (size_t pos = 0; pos < name.size();) {
+        const char c = name[pos];
+        size_t plus = 0;
+        size_t length = 0;
+        if (c == '/') {
+            put_protected(out, slash_stem, 0);
+            ++pos;
+        } else if (c == '{' && (length = match_protected(name, pos, slash_stem, &plus)) != 0) {
+            put_protected(out, slash_stem, plus + 1);
+            pos += length;
+        } else if (const IdMatch id = c == '.' ? match_id(name, pos) : IdMatch{0, 0, {}}; id.length != 0) {
+            out.put(id_stem);
+            for (size_t i = 0; i <= id.plus; ++i) {
+                out.put('+');
+            }
+            out.put(id.id);
+            out.put('}');
+            pos += id.length;
+        } else {
+            out.put(c);
+            ++pos;
+        }
+    }
+}
+
+template <class Sink>
+void put_id_token(Sink &out, const char *id) noexcept
+{
+    out.put(id_stem);
+    out.put(std::string_view(id));
+    out.put('}');
+}
+
+}  // namespace
+
+ostrel_result_t ostrel_google_drive_name_translate_out(const ostrel_google_metadata_t *metadata,
+                                                       char **output_namep) noexcept
+{
+    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    OSTREL_GDC_REQUIRE(output_namep != NULL);
+    OSTREL_GDC_REQUIRE(metadata != NULL && metadata->name != NULL);
+    OSTREL_GDC_REQUIRE(!metadata->append_id || metadata->id != NULL);
+    *output_namep = nullptr;
+    const char *const stub_extension = ostrel_google_drive_doc_extension(metadata->mime_type);
+    const ExactText text = exact_text([metadata](auto &sink) {
+        escape(metadata->name, sink);
+        if (metadata->append_id) {
+            put_id_token(sink, metadata->id);
+        }
+    });
+    if (text.text == nullptr) {
+        const ostrel_result_t result = system_error("malloc");
+        OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+        return result;
+    }
+    Owned<char> working(text.text);
+    OSTREL_GDC_REQUIRE(text.written == text.counted);
+    const char *const escaped = working.get();
+    OSTREL_GDC_REQUIRE(strchr(escaped, '/') == NULL);
+    OSTREL_GDC_REQUIRE(strcmp(escaped, ".") != 0);
+    OSTREL_GDC_REQUIRE(strcmp(escaped, "..") != 0);
+
+    const char *export_type = nullptr;
+    const char *export_extension = nullptr;
+    ostrel_google_drive_export_escape_type(metadata->mime_type, &export_type, &export_extension);
+    char *const final_name = ostrel_google_drive_name_out(escaped, export_type, export_extension);
+    if (export_type == nullptr) {
+        // name_out leaves room for the longest stub extension.
+        std::strcat(final_name, stub_extension);
+    }
+    OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "Using the export new name %s, mine %s\n",
+                                   final_name, or_null(metadata->mime_type));
+    OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_TRACE, "input_name=\"%s\" output_name=%s%s%s\n",
+                                   metadata->name, "\"", final_name, "\"");
+    *output_namep = final_name;
+    OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(OSTREL_SUCCESS);
+    return OSTREL_SUCCESS;
+}

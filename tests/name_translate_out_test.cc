@@ -1,0 +1,104 @@
+// Outbound name translation.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "support/names.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+using ostrel::test::ModuleTest;
+using ostrel::test::TraceCapture;
+using ostrel::test::translate_out;
+
+constexpr const char *DOC = "application/vnd.google-apps.document";
+
+struct OutCase {
+    const char *name;
+    const char *mime_type;
+    const char *id;  // non-NULL: append_id
+    const char *doc_export;
+    const char *expected;
+};
+
+class NameTranslateOut : public ModuleTest {
+protected:
+    void TearDown() override
+    {
+        EXPECT_EQ(ostrel_google_drive_export_set_config(nullptr, nullptr, nullptr, nullptr), OSTREL_SUCCESS);
+        ModuleTest::TearDown();
+    }
+};
+
+TEST_F(NameTranslateOut, EscapesAppendsTheIdAndEndsWithTheSuffix)
+{
+    const OutCase cases[] = {
+        {".", nullptr, nullptr, nullptr, "{dot}"},
+        {"..", nullptr, nullptr, nullptr, "{dotdot}"},
+        {"{dot}", nullptr, nullptr, nullptr, "{dot+}"},
+        {"{dot+}", nullptr, nullptr, nullptr, "{dot++}"},
+        {"{dotdot}", nullptr, nullptr, nullptr, "{dotdot+}"},
+        {"{dotdot++}", nullptr, nullptr, nullptr, "{dotdot+++}"},
+        {"{dot}x", nullptr, nullptr, nullptr, "{dot}x"},
+        {"{dotdot+}x", nullptr, nullptr, nullptr, "{dotdot+}x"},
+        {"a{dot}", nullptr, nullptr, nullptr, "a{dot}"},
+        {"a/b", nullptr, nullptr, nullptr, "a{slash}b"},
+        {"a{slash}b", nullptr, nullptr, nullptr, "a{slash+}b"},
+        {"a{slash+}b", nullptr, nullptr, nullptr, "a{slash++}b"},
+        {"/", nullptr, nullptr, nullptr, "{slash}"},
+        {"report.txt", "text/plain", "abc", nullptr, "report.txt.{IDabc}"},
+        {"Notes", DOC, nullptr, "pdf", "Notes{export-gdoc}.pdf"},
+        {"Notes", DOC, "abc", "pdf", "Notes.{IDabc}{export-gdoc}.pdf"},
+        {"Notes", DOC, nullptr, nullptr, "Notes.gdoc"},
+        {"Survey", "application/vnd.google-apps.form", nullptr, "pdf", "Survey.gform"},
+        {"a{export-gdoc}.pdf", "application/pdf", nullptr, "pdf", "a{export-gdoc+}.pdf"},
+        {"x{export-gdoc}.y", DOC, nullptr, nullptr, "x{export-gdoc+}.y.gdoc"},
+        {".", nullptr, "abc", nullptr, "{dot}.{IDabc}"},
+        {"", nullptr, nullptr, nullptr, ""},
+        {"", DOC, nullptr, nullptr, ".gdoc"},
+        {"a.{IDx}", nullptr, nullptr, nullptr, "a.{ID+x}"},
+        {"a.{ID++x}b", nullptr, nullptr, nullptr, "a.{ID+++x}b"},
+        {"a.{ID}", nullptr, nullptr, nullptr, "a.{ID}"},
+        {"a/.{IDx}", nullptr, "y", nullptr, "a{slash}.{ID+x}.{IDy}"},
+        {"folder", "application/vnd.google-apps.folder", nullptr, nullptr, "folder"},
+    };
+    for (const OutCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(ostrel_google_drive_export_set_config(c.doc_export, nullptr, nullptr, nullptr), OSTREL_SUCCESS);
+        EXPECT_EQ(translate_out(c.name, c.mime_type, c.id), c.expected);
+    }
+}
+
+TEST_F(NameTranslateOut, TracesTheNewName)
+{
+    TraceCapture capture(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG | OSTREL_GOOGLE_DRIVE_LEVEL_TRACE);
+    EXPECT_EQ(translate_out("a/b", "application/vnd.google-apps.jam"), "a{slash}b.gjam");
+    const std::string text = capture.text();
+    const char *f = "ostrel_google_drive_name_translate_out";
+    EXPECT_NE(text.find(TraceCapture::prefix("DEBUG", f)
+                        + "Using the export new name a{slash}b.gjam, mine application/vnd.google-apps.jam\n"),
+              std::string::npos);
+    EXPECT_NE(text.find(TraceCapture::prefix("TRACE", f) + "input_name=\"a/b\" output_name=\"a{slash}b.gjam\"\n"),
+              std::string::npos);
+}
+
+TEST_F(NameTranslateOut, LongNamesAndIds)
+{
+    const std::string name(1 << 20, '/');
+    const std::string id(1 << 16, 'i');
+    const std::string out = translate_out(name.c_str(), DOC, id.c_str());
+    EXPECT_EQ(out.size(), name.size() * 7 + (id.size() + 5) + std::strlen(".gdoc"));
+}
+
+TEST(NameTranslateOutDeathTest, AnIdWithASlashBreaksTheInvariant)
+{
+    EXPECT_DEATH((void) translate_out("a", nullptr, "x/y"),
+                 "google_drive_common/name_translate_out.cc:[0-9]+: .*strchr\\(escaped, '/'\\) == NULL");
+    ostrel_google_metadata_t metadata = {};
+    metadata.name = const_cast<char *>("a");
+    EXPECT_DEATH((void) ostrel_google_drive_name_translate_out(&metadata, nullptr), "output_namep != NULL");
+}
+
+}  // namespace
