@@ -35,7 +35,7 @@ public:
     }
     void put(std::string_view text) noexcept
     {
-        if (count_ < capacity_) {
+        if (count_ < capacity_ && !text.empty()) {
             const size_t room = capacity_ - count_;
             std::memcpy(buffer_ + count_, text.data(), text.size() < room ? text.size() : room);
         }

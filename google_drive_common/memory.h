@@ -44,7 +44,9 @@ extern bool (*alloc_fail_hook)() noexcept;
 {
     auto *copy = static_cast<char *>(mem_malloc(text.size() + 1));
     if (copy != nullptr) {
-        std::memcpy(copy, text.data(), text.size());
+        if (!text.empty()) {
+            std::memcpy(copy, text.data(), text.size());
+        }
         copy[text.size()] = '\0';
     }
     return copy;

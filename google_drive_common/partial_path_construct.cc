@@ -1,0 +1,79 @@
+// Partial path construction: the client path of the first N elements of a
+// split path, each element translated outbound again.
+#include <cstring>
+#include <string_view>
+
+#include "api.h"
+#include "error_shapes.h"
+#include "exact_text.h"
+#include "memory.h"
+#include "stop.h"
+
+namespace {
+
+constexpr const char *folder_type = "application/vnd.google-apps.folder";
+
+void release_names(char **names, uint64_t count) noexcept
+{
+    for (uint64_t i = 0; i < count; ++i) {
+        std::free(names[i]);
+    }
+    std::free(names);
+}
+
+// The names joined by "/"; a single name is followed by one.
+template <class Sink>
+void join(char *const *names, uint64_t count, Sink &out) noexcept
+{
+    for (uint64_t i = 0; i < count; ++i) {
+        if (i != 0) {
+            out.put('/');
+        }
+        out.put(std::string_view(names[i]));
+    }
+    if (count == 1) {
+        out.put('/');
+    }
+}
+
+}  // namespace
+
+ostrel_result_t ostrel_google_drive_partial_path_construct(const ostrel_google_drive_path_t *path,
+                                                           uint64_t element_count, char **partial_path) noexcept
+{
+    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    OSTREL_GDC_REQUIRE(path != NULL);
+    OSTREL_GDC_REQUIRE(partial_path != NULL);
+    OSTREL_GDC_REQUIRE(element_count <= path->count);
+    *partial_path = nullptr;
+    ostrel_result_t result = OSTREL_SUCCESS;
+    auto *names = static_cast<char **>(ostrel::gdc::mem_calloc(element_count != 0 ? element_count : 1, sizeof(char *)));
+    if (names == nullptr) {
+        result = ostrel::gdc::system_error("malloc");
+    }
+    uint64_t translated = 0;
+    for (; result == OSTREL_SUCCESS && translated < element_count; ++translated) {
+        const ostrel_google_drive_path_element_t &element = path->elements[translated];
+        ostrel_google_metadata_t metadata = {};
+        metadata.id = element.id != nullptr ? element.id : const_cast<char *>("unused");
+        metadata.name = element.name;
+        metadata.mime_type = const_cast<char *>(element.mime_type != nullptr ? element.mime_type : folder_type);
+        metadata.append_id = element.id != nullptr || element.append_id;
+        result = ostrel_google_drive_name_translate_out(&metadata, &names[translated]);
+    }
+    if (result == OSTREL_SUCCESS) {
+        const ostrel::gdc::ExactText text =
+            ostrel::gdc::exact_text([&](auto &sink) { join(names, element_count, sink); });
+        if (text.text == nullptr) {
+            result = ostrel::gdc::system_error("malloc");
+        } else {
+            OSTREL_GDC_REQUIRE(text.written == text.counted);
+            *partial_path = text.text;
+        }
+    }
+    if (names != nullptr) {
+        release_names(names, translated);
+    }
+    OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+    return result;
+}
