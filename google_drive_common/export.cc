@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "api.h"
+#include "doc_types.h"
 #include "error_shapes.h"
 #include "grammar.h"
 #include "memory.h"
@@ -222,10 +223,15 @@ bool ostrel_google_drive_mime_type_is_google_docs(const char *mime_type) noexcep
     return result;
 }
 
+bool ostrel::gdc::is_stub_name(const char *name) noexcept
+{
+    return apps_type_by_stub(suffix_of(name)) != nullptr;
+}
+
 bool ostrel_google_drive_is_stub(const char *name) noexcept
 {
     OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
-    const bool result = apps_type_by_stub(suffix_of(name)) != nullptr;
+    const bool result = ostrel::gdc::is_stub_name(name);
     OSTREL_GOOGLE_DRIVE_TRACE_EXIT_BOOL(result);
     return result;
 }

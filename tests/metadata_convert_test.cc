@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -516,6 +517,53 @@ TEST_F(MetadataTest, HugeListsAndLongTextsAreKeptWhole)
     json_decref(converted);
     json_decref(resource);
     ostrel_google_metadata_destroy(&metadata);
+}
+
+// Times as strptime + timegm read them and strftime writes them, compared
+// with what parse and convert give over many generated times and texts.
+TEST_F(MetadataTest, TimesReadAndWrittenAsTheCLibraryDoes)
+{
+    std::mt19937_64 random(5);
+    const char *const odd_texts[] = {"2021-13-01T00:00:00Z", "2021-00-10T00:00:00Z", "2021-02-31T00:00:00Z",
+                                     "2021-01-01T24:00:00Z", "2021-01-01T23:60:00Z", "2021-01-01T23:59:60Z",
+                                     "2021-01-01T23:59:61Z", " 2021-01-01T00:00:00Z", "2021-1-01T00:00:00Z",
+                                     "0000-01-01T00:00:00Z", "2021-01-01T00:00", "20210-01-01T00:00:00Z",
+                                     "2021-01-01 00:00:00Z", "9999-12-31T23:59:59.999+14:00"};
+    std::vector<std::string> texts(std::begin(odd_texts), std::end(odd_texts));
+    for (int i = 0; i < 3000; ++i) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", static_cast<int>(random() % 10000),
+                      static_cast<int>(random() % 14), static_cast<int>(random() % 33), static_cast<int>(random() % 25),
+                      static_cast<int>(random() % 61), static_cast<int>(random() % 62), static_cast<int>(random() % 1000));
+        texts.push_back(text);
+    }
+    for (const std::string &text : texts) {
+        SCOPED_TRACE(text);
+        tm broken_down = {};
+        const bool readable = strptime(text.c_str(), "%Y-%m-%dT%H:%M:%S", &broken_down) != nullptr;
+        json_t *resource = json_pack("{s:s}", "modifiedTime", text.c_str());
+        Metadata metadata = {};
+        const ostrel_result_t result = ostrel_google_metadata_parse(resource, &metadata);
+        json_decref(resource);
+        OwnedError error(result);
+        ASSERT_EQ(result == OSTREL_SUCCESS, readable);
+        if (readable) {
+            ASSERT_EQ(metadata.modified_time, timegm(&broken_down));
+        }
+    }
+    for (int i = 0; i < 3000; ++i) {
+        Metadata metadata = {};
+        metadata.modified_time = static_cast<time_t>(random() % 253402300800ULL) - (i % 2 == 0 ? 62135596800LL : 0);
+        metadata.modified_time_set = true;
+        tm broken_down = {};
+        ASSERT_NE(gmtime_r(&metadata.modified_time, &broken_down), nullptr);
+        char expected[32];
+        std::strftime(expected, sizeof expected, "%Y-%m-%dT%H:%M:%SZ", &broken_down);
+        json_t *json = nullptr;
+        ASSERT_EQ(ostrel_google_metadata_convert(&metadata, &json), OSTREL_SUCCESS);
+        ASSERT_STREQ(json_string_value(json_object_get(json, "modifiedTime")), expected);
+        json_decref(json);
+    }
 }
 
 TEST(MetadataDeathTest, ReservedNamesAreNoParents)

@@ -1,0 +1,381 @@
+// Each operation beside its floor, measured in the same run: a benchmark
+// BM_<op> is paired with BM_<op>_Floor; bench/run prints their ratios.
+#include <benchmark/benchmark.h>
+#include <jansson.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "doc_types.h"
+#include "ostrel_i_google_drive_common.h"
+
+namespace {
+
+struct Module {
+    Module()
+    {
+        unsetenv("OSTREL_GOOGLE_DRIVE_DEBUG");
+        ostrel_module_activate(&ostrel_i_google_drive_common_module);
+        ostrel_google_drive_export_set_config("pdf", "xlsx", nullptr, nullptr);
+    }
+    ~Module() { ostrel_module_deactivate(&ostrel_i_google_drive_common_module); }
+} module;
+
+// Typical client names: ASCII and not, plain and escaped, with ID tokens,
+// stub extensions and export suffixes.
+const std::vector<std::string> client_names = {
+    "quarterly-report-final.pdf",
+    "Budget 2024 (draft v3).xlsx",
+    "Meeting notes{export-gdoc}.pdf",
+    "Projektübersicht März.docx",
+    "Q1{slash}Q2 comparison.xlsx",
+    "invoice.{ID1AbCdEfGh}.pdf",
+    "All-hands presentation.gslides",
+    "日本語の資料 第二版.pdf",
+    "Network diagram v2.gdraw",
+    "photo_2024-05-01_123456.jpg",
+};
+
+struct DriveName {
+    const char *name;
+    const char *mime_type;
+    const char *id;
+};
+const std::vector<DriveName> drive_names = {
+    {"quarterly-report-final.pdf", "application/pdf", nullptr},
+    {"Budget 2024 (draft v3).xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet", nullptr},
+    {"Meeting notes", "application/vnd.google-apps.document", nullptr},
+    {"Projektübersicht März.docx", "application/octet-stream", nullptr},
+    {"Q1/Q2 comparison.xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet", nullptr},
+    {"invoice.pdf", "application/pdf", "1AbCdEfGh"},
+    {"All-hands presentation", "application/vnd.google-apps.presentation", nullptr},
+    {"日本語の資料 第二版.pdf", "application/pdf", nullptr},
+    {"Network diagram v2", "application/vnd.google-apps.drawing", nullptr},
+    {"photo_2024-05-01_123456.jpg", "image/jpeg", "1XyZ"},
+};
+
+void floor_copy(benchmark::State &state, const std::vector<std::string> &names)
+{
+    size_t i = 0;
+    for (auto _ : state) {
+        const std::string &name = names[i++ % names.size()];
+        char *copy = strdup(name.c_str());
+        benchmark::DoNotOptimize(std::strlen(copy));
+        std::free(copy);
+    }
+}
+
+void BM_TranslateIn(benchmark::State &state)
+{
+    size_t i = 0;
+    for (auto _ : state) {
+        char *name = nullptr;
+        const char *mime_type = nullptr;
+        char *id = nullptr;
+        ostrel_google_drive_name_translate_in(client_names[i++ % client_names.size()].c_str(), &name, &mime_type, &id,
+                                              false);
+        benchmark::DoNotOptimize(name);
+        std::free(name);
+        std::free(id);
+    }
+}
+BENCHMARK(BM_TranslateIn);
+
+void BM_TranslateIn_Floor(benchmark::State &state)
+{
+    floor_copy(state, client_names);
+}
+BENCHMARK(BM_TranslateIn_Floor);
+
+void BM_TranslateOut(benchmark::State &state)
+{
+    std::vector<ostrel_google_metadata_t> records(drive_names.size());
+    for (size_t k = 0; k < drive_names.size(); ++k) {
+        records[k].name = const_cast<char *>(drive_names[k].name);
+        records[k].mime_type = const_cast<char *>(drive_names[k].mime_type);
+        records[k].id = const_cast<char *>(drive_names[k].id);
+        records[k].append_id = drive_names[k].id != nullptr;
+    }
+    size_t i = 0;
+    for (auto _ : state) {
+        char *name = nullptr;
+        ostrel_google_drive_name_translate_out(&records[i++ % records.size()], &name);
+        benchmark::DoNotOptimize(name);
+        std::free(name);
+    }
+}
+BENCHMARK(BM_TranslateOut);
+
+void BM_TranslateOut_Floor(benchmark::State &state)
+{
+    std::vector<std::string> names;
+    for (const DriveName &d : drive_names) {
+        names.emplace_back(d.name);
+    }
+    floor_copy(state, names);
+}
+BENCHMARK(BM_TranslateOut_Floor);
+
+const char *const ten_elements = "/projects/2024/finance/Budget 2024 (draft v3){export-gsheet}.xlsx/../reports/"
+                                 "Q1{slash}Q2/archive.{ID1AbC}/notes/Meeting notes.gdoc";
+
+void free_split(ostrel_google_drive_path_t *split)
+{
+    for (uint64_t k = 0; k < split->count; ++k) {
+        std::free(split->elements[k].name);
+        std::free(split->elements[k].id);
+    }
+    std::free(split->elements);
+}
+
+void BM_PathSplit(benchmark::State &state)
+{
+    for (auto _ : state) {
+        ostrel_google_drive_path_t split = {0, nullptr};
+        ostrel_google_drive_path_split(ten_elements, &split, false);
+        benchmark::DoNotOptimize(split.elements);
+        free_split(&split);
+    }
+}
+BENCHMARK(BM_PathSplit);
+
+// What the interface demands at least: the element array and a copy of
+// each element's text.
+void path_floor(benchmark::State &state)
+{
+    std::vector<std::string> elements;
+    for (std::string_view rest = ten_elements;;) {
+        const size_t slash = rest.find('/');
+        elements.emplace_back(rest.substr(0, slash));
+        if (slash == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(slash + 1);
+    }
+    for (auto _ : state) {
+        auto *array = static_cast<ostrel_google_drive_path_element_t *>(
+            std::calloc(elements.size(), sizeof(ostrel_google_drive_path_element_t)));
+        for (size_t k = 0; k < elements.size(); ++k) {
+            array[k].name = strdup(elements[k].c_str());
+        }
+        benchmark::DoNotOptimize(array);
+        for (size_t k = 0; k < elements.size(); ++k) {
+            std::free(array[k].name);
+        }
+        std::free(array);
+    }
+}
+
+void BM_PathSplit_Floor(benchmark::State &state)
+{
+    path_floor(state);
+}
+BENCHMARK(BM_PathSplit_Floor);
+
+void BM_PartialPath(benchmark::State &state)
+{
+    ostrel_google_drive_path_t split = {0, nullptr};
+    ostrel_google_drive_path_split(ten_elements, &split, false);
+    for (auto _ : state) {
+        char *path = nullptr;
+        ostrel_google_drive_partial_path_construct(&split, split.count, &path);
+        benchmark::DoNotOptimize(path);
+        std::free(path);
+    }
+    free_split(&split);
+}
+BENCHMARK(BM_PartialPath);
+
+void BM_PartialPath_Floor(benchmark::State &state)
+{
+    path_floor(state);
+}
+BENCHMARK(BM_PartialPath_Floor);
+
+const char *const typical_resource = R"({
+  "kind": "drive#file", "id": "1AbCdEfGhIjKlMnOpQrStUvWxYz012345", "name": "Budget 2024 (draft v3).xlsx",
+  "driveId": "0AbCdEfGhIjKlUk9PVA", "mimeType": "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet",
+  "createdTime": "2024-01-15T09:12:33.123Z", "viewedByMeTime": "2024-05-02T08:00:01.000Z",
+  "modifiedTime": "2024-04-30T17:02:55.517Z", "ownedByMe": true,
+  "owners": [{"kind": "drive#user", "displayName": "Ana Ruiz", "emailAddress": "ana.ruiz@example.org"}],
+  "canEdit": true, "starred": false, "trashed": false, "explicitlyTrashed": false,
+  "md5Checksum": "9e107d9d372bb6826bd81d3542a419d6", "size": "482133", "parents": ["0AFolderSharedXyz"]
+})";
+
+struct Resource {
+    Resource() : json(json_loads(typical_resource, 0, nullptr)) {}
+    ~Resource() { json_decref(json); }
+    json_t *json;
+};
+
+void BM_MetadataParse(benchmark::State &state)
+{
+    Resource resource;
+    for (auto _ : state) {
+        ostrel_google_metadata_t metadata;
+        ostrel_google_metadata_parse(resource.json, &metadata);
+        benchmark::DoNotOptimize(metadata.name);
+        ostrel_google_metadata_destroy(&metadata);
+    }
+}
+BENCHMARK(BM_MetadataParse);
+
+// The same keys looked up, the texts duplicated, the lists' texts too.
+void BM_MetadataParse_Floor(benchmark::State &state)
+{
+    Resource resource;
+    const char *const keys[] = {"id", "name", "driveId", "mimeType", "createdTime", "viewedByMeTime",
+                                "modifiedTime", "ownedByMe", "owners", "canEdit", "starred", "trashed",
+                                "explicitlyTrashed", "md5Checksum", "size", "parents"};
+    for (auto _ : state) {
+        char *texts[4];
+        for (size_t k = 0; k < std::size(keys); ++k) {
+            json_t *value = json_object_get(resource.json, keys[k]);
+            benchmark::DoNotOptimize(value);
+            if (k < 4) {
+                texts[k] = strdup(json_string_value(value));
+            }
+        }
+        char **owners = static_cast<char **>(std::calloc(1, sizeof(char *)));
+        owners[0] = strdup(json_string_value(
+            json_object_get(json_array_get(json_object_get(resource.json, "owners"), 0), "emailAddress")));
+        char **parents = static_cast<char **>(std::calloc(1, sizeof(char *)));
+        parents[0] = strdup(json_string_value(json_array_get(json_object_get(resource.json, "parents"), 0)));
+        benchmark::DoNotOptimize(texts);
+        for (char *text : texts) {
+            std::free(text);
+        }
+        std::free(owners[0]);
+        std::free(owners);
+        std::free(parents[0]);
+        std::free(parents);
+    }
+}
+BENCHMARK(BM_MetadataParse_Floor);
+
+void BM_MetadataConvert(benchmark::State &state)
+{
+    Resource resource;
+    ostrel_google_metadata_t metadata;
+    ostrel_google_metadata_parse(resource.json, &metadata);
+    for (auto _ : state) {
+        json_t *json = nullptr;
+        ostrel_google_metadata_convert(&metadata, &json);
+        benchmark::DoNotOptimize(json);
+        json_decref(json);
+    }
+    ostrel_google_metadata_destroy(&metadata);
+}
+BENCHMARK(BM_MetadataConvert);
+
+// The same object built directly, its time texts already formatted.
+void BM_MetadataConvert_Floor(benchmark::State &state)
+{
+    for (auto _ : state) {
+        json_t *o = json_object();
+        json_object_set_new(o, "id", json_string("1AbCdEfGhIjKlMnOpQrStUvWxYz012345"));
+        json_object_set_new(o, "name", json_string("Budget 2024 (draft v3).xlsx"));
+        json_object_set_new(o, "driveId", json_string("0AbCdEfGhIjKlUk9PVA"));
+        json_object_set_new(o, "mimeType",
+                            json_string("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"));
+        json_object_set_new(o, "viewedByMeTime", json_string("2024-05-02T08:00:01Z"));
+        json_object_set_new(o, "modifiedTime", json_string("2024-04-30T17:02:55Z"));
+        json_object_set_new(o, "ownedByMe", json_true());
+        json_t *owners = json_array();
+        json_t *owner = json_object();
+        json_object_set_new(owner, "emailAddress", json_string("ana.ruiz@example.org"));
+        json_array_append_new(owners, owner);
+        json_object_set_new(o, "owners", owners);
+        json_object_set_new(o, "canEdit", json_true());
+        json_object_set_new(o, "starred", json_false());
+        json_object_set_new(o, "trashed", json_false());
+        json_object_set_new(o, "explicitlyTrashed", json_false());
+        json_object_set_new(o, "md5Checksum", json_string("9e107d9d372bb6826bd81d3542a419d6"));
+        json_object_set_new(o, "size", json_string("482133"));
+        json_t *parents = json_array();
+        json_array_append_new(parents, json_string("0AFolderSharedXyz"));
+        json_object_set_new(o, "parents", parents);
+        benchmark::DoNotOptimize(o);
+        json_decref(o);
+    }
+}
+BENCHMARK(BM_MetadataConvert_Floor);
+
+// A folder listing: 100 000 resources parsed and translated per iteration.
+void BM_Listing100k(benchmark::State &state)
+{
+    json_t *files = json_array();
+    for (int k = 0; k < 100000; ++k) {
+        json_t *resource = json_loads(typical_resource, 0, nullptr);
+        json_object_set_new(resource, "name", json_string(("report " + std::to_string(k) + ".pdf").c_str()));
+        json_array_append_new(files, resource);
+    }
+    for (auto _ : state) {
+        for (size_t k = 0; k < json_array_size(files); ++k) {
+            ostrel_google_metadata_t metadata;
+            ostrel_google_metadata_parse(json_array_get(files, k), &metadata);
+            char *name = nullptr;
+            ostrel_google_drive_name_translate_out(&metadata, &name);
+            benchmark::DoNotOptimize(name);
+            std::free(name);
+            ostrel_google_metadata_destroy(&metadata);
+        }
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 100000);
+    json_decref(files);
+}
+BENCHMARK(BM_Listing100k)->Unit(benchmark::kMillisecond);
+
+// One line of a newline-delimited listing: what ostrel-gdrive ls does per
+// entry (JSON text to client name) against the JSON parse it cannot avoid.
+void BM_ListingLine(benchmark::State &state)
+{
+    for (auto _ : state) {
+        json_t *resource = json_loads(typical_resource, 0, nullptr);
+        ostrel_google_metadata_t metadata;
+        ostrel_google_metadata_parse(resource, &metadata);
+        json_decref(resource);
+        char *name = nullptr;
+        ostrel_google_drive_name_translate_out(&metadata, &name);
+        benchmark::DoNotOptimize(name);
+        std::free(name);
+        ostrel_google_metadata_destroy(&metadata);
+    }
+}
+BENCHMARK(BM_ListingLine);
+
+void BM_ListingLine_Floor(benchmark::State &state)
+{
+    for (auto _ : state) {
+        json_t *resource = json_loads(typical_resource, 0, nullptr);
+        benchmark::DoNotOptimize(resource);
+        json_decref(resource);
+    }
+}
+BENCHMARK(BM_ListingLine_Floor);
+
+// A traced lookup with tracing off against the same lookup without tracing.
+void BM_TracedLookupOff(benchmark::State &state)
+{
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ostrel_google_drive_is_stub(client_names[i++ % client_names.size()].c_str()));
+    }
+}
+BENCHMARK(BM_TracedLookupOff);
+
+void BM_TracedLookupOff_Floor(benchmark::State &state)
+{
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ostrel::gdc::is_stub_name(client_names[i++ % client_names.size()].c_str()));
+    }
+}
+BENCHMARK(BM_TracedLookupOff_Floor);
+
+}  // namespace
+
+BENCHMARK_MAIN();
