@@ -50,29 +50,78 @@ private:
 };
 
 struct ExactText {
-    char *text;      // malloc'ed, NUL-terminated; NULL without memory
+    char *text;      // NUL-terminated; NULL without memory
     size_t counted;  // length the counting run gave
     size_t written;  // length the writing run gave; callers assert it equals counted
 };
 
-// Runs write(sink) to count, allocates counted + 1 bytes (+ extra spare
-// bytes after the terminator for the caller), then runs it again to fill.
+// The writing run into text, which has room for counted + 1 bytes.
 template <class Write>
-[[nodiscard]] ExactText exact_text(Write &&write, size_t extra = 0) noexcept
+[[nodiscard]] ExactText fill_exact(char *text, size_t counted, Write &write) noexcept
 {
-    CountSink counter;
-    write(counter);
-    const size_t counted = counter.count();
-    auto *text = static_cast<char *>(mem_malloc(counted + 1 + extra));
-    if (text == nullptr) {
-        return {nullptr, counted, 0};
-    }
     FillSink filler(text, counted);
     write(filler);
     // A writing run that disagrees with the count leaves a text whose strlen
     // differs from counted, so the caller's length assertion catches it.
     text[filler.count() <= counted ? filler.count() : 0] = '\0';
     return {text, counted, filler.count()};
+}
+
+template <class Write>
+[[nodiscard]] size_t count_exact(Write &write) noexcept
+{
+    CountSink counter;
+    write(counter);
+    return counter.count();
+}
+
+// Runs write(sink) to count, allocates counted + 1 bytes (+ extra spare
+// bytes after the terminator for the caller), then runs it again to fill.
+// The text is malloc'ed and the caller's.
+template <class Write>
+[[nodiscard]] ExactText exact_text(Write &&write, size_t extra = 0) noexcept
+{
+    const size_t counted = count_exact(write);
+    auto *text = static_cast<char *>(mem_malloc(counted + 1 + extra));
+    if (text == nullptr) {
+        return {nullptr, counted, 0};
+    }
+    return fill_exact(text, counted, write);
+}
+
+// Room for a text that lives only during a call: on the stack when short,
+// on the heap otherwise.
+class ScratchText {
+public:
+    ScratchText() noexcept = default;
+    ScratchText(const ScratchText &) = delete;
+    ScratchText &operator=(const ScratchText &) = delete;
+
+    // Room for size bytes, or NULL without memory.
+    [[nodiscard]] char *reserve(size_t size) noexcept
+    {
+        if (size <= sizeof local_) {
+            return local_;
+        }
+        heap_.reset(static_cast<char *>(mem_malloc(size)));
+        return heap_.get();
+    }
+
+private:
+    char local_[256];
+    Owned<char> heap_;
+};
+
+// As exact_text, the text kept in scratch for the length of the call.
+template <class Write>
+[[nodiscard]] ExactText exact_text(ScratchText &scratch, Write &&write) noexcept
+{
+    const size_t counted = count_exact(write);
+    char *text = scratch.reserve(counted + 1);
+    if (text == nullptr) {
+        return {nullptr, counted, 0};
+    }
+    return fill_exact(text, counted, write);
 }
 
 }  // namespace ostrel::gdc

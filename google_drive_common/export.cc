@@ -44,10 +44,16 @@ constexpr AppsType apps_types[] = {
     return a != nullptr && b != nullptr && std::strcmp(a, b) == 0;
 }
 
+constexpr std::string_view apps_prefix = "application/vnd.google-apps.";
+
 [[nodiscard]] const AppsType *apps_type_by_mime(const char *mime_type) noexcept
 {
+    // Every Google-Apps type shares the prefix; most types are rejected here.
+    if (mime_type == nullptr || std::strncmp(mime_type, apps_prefix.data(), apps_prefix.size()) != 0) {
+        return nullptr;
+    }
     for (const AppsType &type : apps_types) {
-        if (equal(type.mime_type, mime_type)) {
+        if (std::strcmp(type.mime_type + apps_prefix.size(), mime_type + apps_prefix.size()) == 0) {
             return &type;
         }
     }
@@ -56,6 +62,10 @@ constexpr AppsType apps_types[] = {
 
 [[nodiscard]] const AppsType *apps_type_by_stub(const char *extension) noexcept
 {
+    // Every stub extension begins ".g"; most suffixes are rejected here.
+    if (extension == nullptr || extension[0] != '.' || extension[1] != 'g') {
+        return nullptr;
+    }
     for (const AppsType &type : apps_types) {
         if (equal(type.stub_extension, extension)) {
             return &type;
@@ -134,12 +144,10 @@ struct export_conf_s {
 // The configured row of the exportable kind of mime_type, or NULL.
 [[nodiscard]] const DocType *ostrel_l_google_get_mime_struct(const char *mime_type) noexcept
 {
-    for (size_t k = 0; k < 4; ++k) {
-        if (equal(kinds[k].type.mime_type, mime_type)) {
-            return export_conf.slots[k];
-        }
-    }
-    return nullptr;
+    // The exportable kinds are the first four Google-Apps types.
+    const AppsType *type = apps_type_by_mime(mime_type);
+    const size_t k = type != nullptr ? static_cast<size_t>(type - apps_types) : 4;
+    return k < 4 ? export_conf.slots[k] : nullptr;
 }
 
 }  // namespace

@@ -7,8 +7,11 @@
 #define OSTREL_GDC_GRAMMAR_H
 
 #include <cstddef>
+#include <cstring>
 #include <optional>
 #include <string_view>
+
+#include "ostrel_common.h"
 
 namespace ostrel::gdc {
 
@@ -111,13 +114,22 @@ struct ExportSuffix {
 
 constexpr std::string_view export_opening = "{export-";
 
+// The position of the last c in text, or npos; memrchr is far quicker than
+// a byte loop.
+[[nodiscard]] inline size_t last_of(std::string_view text, char c) noexcept
+{
+    const void *found = text.empty() ? nullptr : memrchr(text.data(), c, text.size());
+    return found != nullptr ? static_cast<size_t>(static_cast<const char *>(found) - text.data())
+                            : std::string_view::npos;
+}
+
 [[nodiscard]] inline std::optional<ExportSuffix> find_export_suffix(std::string_view name) noexcept
 {
-    const size_t dot = name.rfind('.');
+    const size_t dot = last_of(name, '.');
     if (dot == std::string_view::npos) {
         return std::nullopt;
     }
-    const size_t open = name.rfind('{');
+    const size_t open = last_of(name.substr(0, dot), '{');
     if (open == std::string_view::npos || open > dot || name.substr(open, export_opening.size()) != export_opening) {
         return std::nullopt;
     }
@@ -133,6 +145,12 @@ constexpr std::string_view export_opening = "{export-";
 {
     return name[suffix.close - 1] == '+';
 }
+
+// Inbound translation of a NUL-terminated name of known length, as
+// ostrel_google_drive_name_translate_in.
+[[nodiscard]] ostrel_result_t ostrel_google_drive_name_translate_in(std::string_view input, char **output_namep,
+                                                                    const char **output_mime_typep,
+                                                                    char **output_idp, bool for_write) noexcept;
 
 }  // namespace ostrel::gdc
 

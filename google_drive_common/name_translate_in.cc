@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -42,6 +43,33 @@ struct IdTokens {
         pos = name.find(id_stem, pos + (match.length != 0 ? match.length : 1));
     }
     return found;
+}
+
+// Writes text and a terminator at *at, moving *at past them.
+[[nodiscard]] const char *put_text(char **at, std::string_view text) noexcept
+{
+    char *const start = *at;
+    if (!text.empty()) {
+        std::memcpy(start, text.data(), text.size());
+    }
+    start[text.size()] = '\0';
+    *at = start + text.size() + 1;
+    return start;
+}
+
+// name into block, without the "+" that protects an export-suffix
+// look-alike, if it has one.
+[[nodiscard]] std::string_view without_protection(std::string_view name, char *block) noexcept
+{
+    const std::optional<ExportSuffix> suffix = find_export_suffix(name);
+    char *at = block;
+    if (suffix && is_protected(name, *suffix)) {
+        (void) put_text(&at, name.substr(0, suffix->close - 1));
+        --at;
+        (void) put_text(&at, name.substr(suffix->close));
+        return {block, name.size() - 1};
+    }
+    return {put_text(&at, name), name.size()};
 }
 
 // The whole-name tokens, tried on the name without its ID token.
@@ -110,6 +138,12 @@ bool is_strict_utf8(std::string_view text) noexcept
     const auto *p = reinterpret_cast<const unsigned char *>(text.data());
     const unsigned char *const end = p + text.size();
     while (p < end) {
+        // Eight ASCII bytes at a time.
+        uint64_t word = 0;
+        if (end - p >= 8 && (std::memcpy(&word, p, 8), (word & 0x8080808080808080ULL) == 0)) {
+            p += 8;
+            continue;
+        }
         const unsigned char c = *p;
         if (c < 0x80) {
             ++p;
@@ -176,14 +210,19 @@ int utf8_errno(std::string_view text) noexcept
 
 }  // namespace ostrel::gdc
 
-ostrel_result_t ostrel_google_drive_name_translate_in(const char *input_name, char **output_namep,
+namespace ostrel::gdc {
+
+// The translation, for a name whose length the caller knows. It bears the
+// exported function's name so that its trace lines carry that name.
+ostrel_result_t ostrel_google_drive_name_translate_in(std::string_view input, char **output_namep,
                                                       const char **output_mime_typep, char **output_idp,
                                                       bool for_write) noexcept
 {
     OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    const char *const input_name = input.data();
     OSTREL_GDC_REQUIRE(input_name != NULL);
     OSTREL_GDC_REQUIRE(output_namep != NULL);
-    OSTREL_GDC_REQUIRE(strchr(input_name, '/') == NULL);
+    OSTREL_GDC_REQUIRE(input.find('/') == std::string_view::npos);
     OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "Translating the input name %s\n", input_name);
     *output_namep = nullptr;
     if (output_idp != nullptr) {
@@ -192,39 +231,38 @@ ostrel_result_t ostrel_google_drive_name_translate_in(const char *input_name, ch
 
     ostrel_result_t result = OSTREL_SUCCESS;
     const char *mime_type = nullptr;
-    Owned<char> working;
-    Owned<char> export_type;
-    Owned<char> export_extension;
-    if (ostrel_google_drive_is_stub(input_name)) {
+    // The working name, and the export suffix's type and extension, all
+    // NUL-terminated in one scratch block (or the input itself).
+    // Every token and the export suffix hold a "{"; most names have none.
+    const bool plain = input.find('{') == std::string_view::npos;
+    ScratchText scratch;
+    char *const block = scratch.reserve(input.size() + 3);
+    // The working name, NUL-terminated where it stands.
+    std::string_view working = input;
+    const char *export_type = nullptr;
+    const char *export_extension = nullptr;
+    if (block == nullptr) {
+        result = system_error("malloc");
+    } else if (ostrel_google_drive_is_stub(input_name)) {
         OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "removing the stub extension\n");
-        const std::string_view cut = std::string_view(input_name).substr(0, std::strrchr(input_name, '.') - input_name);
         // Outbound protects an export-suffix look-alike before the stub
         // extension; its one "+" goes here as in the export branch.
-        const std::optional<ExportSuffix> look_alike = find_export_suffix(cut);
-        if (look_alike && is_protected(cut, *look_alike)) {
-            working.reset(static_cast<char *>(mem_malloc(cut.size())));
-            if (working != nullptr) {
-                std::memcpy(working.get(), cut.data(), look_alike->close - 1);
-                std::memcpy(working.get() + look_alike->close - 1, cut.data() + look_alike->close,
-                            cut.size() - look_alike->close);
-                working.get()[cut.size() - 1] = '\0';
-            }
-        } else {
-            working.reset(mem_strdup(cut));
-        }
+        working = without_protection(input.substr(0, last_of(input, '.')), block);
         mime_type = ostrel_google_drive_doc_mime_type(input_name);
     } else {
         OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "Checking for an extension translation %s\n",
                                        input_name);
-        char *type = nullptr;
-        char *extension = nullptr;
-        working.reset(ostrel_google_drive_name_in(input_name, for_write, &type, &extension));
-        export_type.reset(type);
-        export_extension.reset(extension);
-        mime_type = ostrel_i_google_drive_escape_name_to_mime(type, extension);
-    }
-    if (working == nullptr) {
-        result = system_error("malloc");
+        const std::optional<ExportSuffix> suffix = plain ? std::nullopt : find_export_suffix(input);
+        if (suffix && !is_protected(input, *suffix)) {
+            const size_t type_start = suffix->open + export_opening.size();
+            char *at = block;
+            working = {put_text(&at, input.substr(0, suffix->open)), suffix->open};
+            export_type = put_text(&at, input.substr(type_start, suffix->close - type_start));
+            export_extension = put_text(&at, input.substr(suffix->dot + 1));
+        } else if (suffix) {
+            working = without_protection(input, block);
+        }
+        mime_type = ostrel_i_google_drive_escape_name_to_mime(export_type, export_extension);
     }
 
     Owned<char> drive_name;
@@ -232,18 +270,19 @@ ostrel_result_t ostrel_google_drive_name_translate_in(const char *input_name, ch
     bool outcome = false;  // whether the outcome line is written
     if (result == OSTREL_SUCCESS && export_type != nullptr && for_write) {
         OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "Not a legal name %s %s\n", input_name,
-                                       export_type.get());
-        result = invalid_path_error(working.get(), export_suffix_details);
+                                       export_type);
+        result = invalid_path_error(working.data(), export_suffix_details);
         outcome = true;
     }
     if (result == OSTREL_SUCCESS) {
-        OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "The new name is %s\n", working.get());
-        const std::string_view name = working.get();
-        const IdTokens ids = find_id_tokens(name);
+        OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "The new name is %s\n", working.data());
+        const std::string_view name = working;
+        const IdTokens ids = plain ? IdTokens{0, 0, {0, 0, {}}} : find_id_tokens(name);
         if (ids.count > 1) {
-            result = invalid_path_error(working.get(), nullptr);
+            result = invalid_path_error(working.data(), nullptr);
         } else {
-            const ExactText text = exact_text([&](auto &sink) { unescape(name, ids, sink); });
+            const ExactText text = plain ? ExactText{mem_strdup(name), name.size(), name.size()}
+                                         : exact_text([&](auto &sink) { unescape(name, ids, sink); });
             drive_name.reset(text.text);
             if (ids.count == 1) {
                 id.reset(mem_strdup(ids.first.id));
@@ -258,7 +297,7 @@ ostrel_result_t ostrel_google_drive_name_translate_in(const char *input_name, ch
                         ostrel_error_put(ostrel_error_construct_errno_error(nullptr, nullptr, utf8_failure)));
                     char *details = ostrel_object_printable_to_string(why);
                     ostrel_object_free(why);
-                    result = invalid_path_error(working.get(), details != nullptr ? details : "invalid UTF-8");
+                    result = invalid_path_error(working.data(), details != nullptr ? details : "invalid UTF-8");
                     std::free(details);
                 }
                 outcome = true;
@@ -273,7 +312,7 @@ ostrel_result_t ostrel_google_drive_name_translate_in(const char *input_name, ch
         const char *const q = "\"";
         OSTREL_GOOGLE_DRIVE_DEBUG_LINE(
             OSTREL_GOOGLE_DRIVE_LEVEL_TRACE,
-            "input_name=\"%s\" output_name=%s%s%s output_mime_type=%s%s%s output_id=%s%s%s\n", working.get(),
+            "input_name=\"%s\" output_name=%s%s%s output_mime_type=%s%s%s output_id=%s%s%s\n", working.data(),
             drive_name ? q : "", or_null(drive_name.get()), drive_name ? q : "", mime_type ? q : "",
             or_null(mime_type), mime_type ? q : "", id ? q : "", or_null(id.get()), id ? q : "");
     }
@@ -286,4 +325,15 @@ ostrel_result_t ostrel_google_drive_name_translate_in(const char *input_name, ch
     }
     OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
     return result;
+}
+
+}  // namespace ostrel::gdc
+
+ostrel_result_t ostrel_google_drive_name_translate_in(const char *input_name, char **output_namep,
+                                                      const char **output_mime_typep, char **output_idp,
+                                                      bool for_write) noexcept
+{
+    return ostrel::gdc::ostrel_google_drive_name_translate_in(
+        input_name != nullptr ? std::string_view(input_name) : std::string_view(), output_namep, output_mime_typep,
+        output_idp, for_write);
 }

@@ -15,6 +15,12 @@ namespace {
 
 using namespace ostrel::gdc;
 
+// Every token holds "{"; only "/" is escaped without one.
+[[nodiscard]] bool is_plain(std::string_view name) noexcept
+{
+    return name.find('/') == std::string_view::npos && name.find('{') == std::string_view::npos;
+}
+
 template <class Sink>
 [[nodiscard]] bool escape_whole_name(std::string_view name, Sink &out) noexcept
 {
@@ -39,6 +45,10 @@ template <class Sink>
 void escape(std::string_view name, Sink &out) noexcept
 {
     if (escape_whole_name(name, out)) {
+        return;
+    }
+    if (is_plain(name)) {
+        out.put(name);
         return;
     }
     for (size_t pos = 0; pos < name.size();) {
@@ -85,20 +95,24 @@ ostrel_result_t ostrel_google_drive_name_translate_out(const ostrel_google_metad
     OSTREL_GDC_REQUIRE(!metadata->append_id || metadata->id != NULL);
     *output_namep = nullptr;
     const char *const stub_extension = ostrel_google_drive_doc_extension(metadata->mime_type);
-    const ExactText text = exact_text([metadata](auto &sink) {
-        escape(metadata->name, sink);
-        if (metadata->append_id) {
-            put_id_token(sink, metadata->id);
-        }
-    });
+    // A plain name without ID token is its own escaped form.
+    const std::string_view name = metadata->name;
+    const bool unchanged = !metadata->append_id && is_plain(name) && name != "." && name != "..";
+    ScratchText working;
+    const ExactText text = unchanged ? ExactText{metadata->name, name.size(), name.size()}
+                                     : exact_text(working, [metadata](auto &sink) {
+                                           escape(metadata->name, sink);
+                                           if (metadata->append_id) {
+                                               put_id_token(sink, metadata->id);
+                                           }
+                                       });
     if (text.text == nullptr) {
         const ostrel_result_t result = system_error("malloc");
         OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
         return result;
     }
-    Owned<char> working(text.text);
     OSTREL_GDC_REQUIRE(text.written == text.counted);
-    const char *const escaped = working.get();
+    const char *const escaped = text.text;
     OSTREL_GDC_REQUIRE(strchr(escaped, '/') == NULL);
     OSTREL_GDC_REQUIRE(strcmp(escaped, ".") != 0);
     OSTREL_GDC_REQUIRE(strcmp(escaped, "..") != 0);

@@ -5,6 +5,7 @@
 
 #include "api.h"
 #include "error_shapes.h"
+#include "grammar.h"
 #include "memory.h"
 #include "stop.h"
 
@@ -42,26 +43,28 @@ ostrel_result_t ostrel_google_drive_path_split(const char *path, ostrel_google_d
     OSTREL_GDC_REQUIRE(path != NULL);
     OSTREL_GDC_REQUIRE(split != NULL);
     *split = {0, nullptr};
-    const uint64_t count = count_elements(path);
+    const std::string_view whole = path;
+    const uint64_t count = count_elements(whole);
     auto *elements = static_cast<Element *>(ostrel::gdc::mem_calloc(count, sizeof(Element)));
     // Elements are translated from a copy whose "/" become terminators.
-    ostrel::gdc::Owned<char> texts(ostrel::gdc::mem_strdup(path));
+    ostrel::gdc::Owned<char> texts(ostrel::gdc::mem_strdup(whole));
     if (elements == nullptr || texts == nullptr) {
         std::free(elements);
         const ostrel_result_t result = ostrel::gdc::system_error("malloc");
         OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
         return result;
     }
-    const size_t length = std::strlen(path);
+    const size_t length = whole.size();
     ostrel_google_drive_path_t result_path = {0, elements};
     for (size_t start = 0;;) {
         OSTREL_GDC_REQUIRE(result_path.count < count);
-        const char *slash = std::strchr(texts.get() + start, '/');
-        const size_t end = slash != nullptr ? static_cast<size_t>(slash - texts.get()) : length;
+        const size_t slash = whole.find('/', start);
+        const size_t end = slash != std::string_view::npos ? slash : length;
         texts.get()[end] = '\0';
         Element &element = elements[result_path.count];
-        const ostrel_result_t result = ostrel_google_drive_name_translate_in(
-            texts.get() + start, &element.name, &element.mime_type, &element.id, for_write);
+        const ostrel_result_t result = ostrel::gdc::ostrel_google_drive_name_translate_in(
+            std::string_view(texts.get() + start, end - start), &element.name, &element.mime_type, &element.id,
+            for_write);
         if (result != OSTREL_SUCCESS) {
             release_elements(elements, result_path.count);
             OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);

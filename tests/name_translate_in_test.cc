@@ -292,7 +292,7 @@ TEST(NameTranslateInDeathTest, ASlashOrAnAbsentArgumentStops)
 {
     char *name = nullptr;
     EXPECT_DEATH((void) ostrel_google_drive_name_translate_in("a/b", &name, nullptr, nullptr, false),
-                 "google_drive_common/name_translate_in.cc:[0-9]+: .*strchr\\(input_name, '/'\\) == NULL");
+                 "google_drive_common/name_translate_in.cc:[0-9]+: .*input.find\\('/'\\) == std::string_view::npos");
     EXPECT_DEATH((void) ostrel_google_drive_name_translate_in(nullptr, &name, nullptr, nullptr, false),
                  "input_name != NULL");
     EXPECT_DEATH((void) ostrel_google_drive_name_translate_in("a", nullptr, nullptr, nullptr, false),
