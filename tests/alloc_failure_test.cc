@@ -1,0 +1,293 @@
+// Allocation failures: for every operation that allocates, the k-th
+// allocation (the library's own and Jansson's) fails, k = 1, 2, ... until
+// the operation completes without one. Each failure must give the "malloc"
+// system error (or the operation's documented fallback), leave no output
+// half-filled and leak nothing (LeakSanitizer and valgrind watch).
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "memory.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+using ostrel::test::ModuleTest;
+using ostrel::test::OwnedError;
+
+long countdown = 0;
+bool fail_kth() noexcept
+{
+    return countdown > 0 && --countdown == 0;
+}
+
+void *json_malloc(size_t size)
+{
+    return ostrel::gdc::alloc_fails() ? nullptr : std::malloc(size);
+}
+
+long total_points = 0;
+
+class AllocFailure : public ModuleTest {
+protected:
+    void SetUp() override
+    {
+        ModuleTest::SetUp();
+        json_get_alloc_funcs(&saved_malloc_, &saved_free_);
+        json_set_alloc_funcs(json_malloc, std::free);
+        ASSERT_EQ(ostrel_google_drive_export_set_config("pdf", nullptr, nullptr, nullptr), OSTREL_SUCCESS);
+    }
+    void TearDown() override
+    {
+        std::printf("[ points   ] allocation failure points in this test: %ld\n", total_points);
+        RecordProperty("failure_points", std::to_string(total_points));
+        total_points = 0;
+        ostrel::gdc::alloc_fail_hook = nullptr;
+        json_set_alloc_funcs(saved_malloc_, saved_free_);
+        EXPECT_EQ(ostrel_google_drive_export_set_config(nullptr, nullptr, nullptr, nullptr), OSTREL_SUCCESS);
+        ModuleTest::TearDown();
+    }
+
+    // Runs op with its k-th allocation failing until it runs without a
+    // failure; op returns whether what it saw is acceptable. Gives the
+    // number of failure points.
+    long failure_points(const char *what, const std::function<bool(bool)> &op)
+    {
+        for (long k = 1; k < 100000; ++k) {
+            countdown = k;
+            ostrel::gdc::alloc_fail_hook = fail_kth;
+            const bool acceptable = op(true);
+            ostrel::gdc::alloc_fail_hook = nullptr;
+            const bool injected = countdown == 0;
+            EXPECT_TRUE(acceptable || injected) << what << ": failed without an allocation failure";
+            if (!injected) {
+                total_points += k - 1;
+                std::printf("[ points   ] %-40s %ld\n", what, k - 1);
+                return k - 1;
+            }
+        }
+        ADD_FAILURE() << what << " never completed";
+        return 0;
+    }
+
+private:
+    json_malloc_t saved_malloc_ = nullptr;
+    json_free_t saved_free_ = nullptr;
+};
+
+// A failed result is the "malloc" system error with ENOMEM.
+bool is_malloc_error(ostrel_result_t result)
+{
+    OwnedError error(result);
+    char *text = ostrel_error_print_chain(error.error);
+    const bool ok = ostrel_error_get_errno(error.error) == ENOMEM && text != nullptr
+                    && std::strncmp(text, "System error in malloc", 22) == 0;
+    std::free(text);
+    EXPECT_TRUE(ok) << error.chain();
+    return ok;
+}
+
+TEST_F(AllocFailure, NameTranslationBothWays)
+{
+    const std::string long_name = std::string(300, 'x') + "{slash}.{IDlong}.gdoc";
+    for (const std::string &name : {std::string("plain.txt"), std::string("n{slash}.{IDab}.gdoc"),
+                                    std::string("x{export-gdoc}.pdf"), std::string("{dot}"), long_name}) {
+        EXPECT_GT(failure_points(("translate_in " + name.substr(0, 20)).c_str(), [&](bool) {
+            char *out = reinterpret_cast<char *>(1);
+            char *id = reinterpret_cast<char *>(1);
+            const char *mime = nullptr;
+            const ostrel_result_t result = ostrel_google_drive_name_translate_in(name.c_str(), &out, &mime, &id, false);
+            if (result == OSTREL_SUCCESS) {
+                std::free(out);
+                std::free(id);
+                return true;
+            }
+            EXPECT_EQ(out, nullptr);
+            EXPECT_EQ(id, nullptr);
+            return is_malloc_error(result);
+        }), 0);
+    }
+    const std::string long_drive = std::string(300, '/');
+    for (const char *name : {"a/b", "Notes", ".", long_drive.c_str()}) {
+        failure_points("translate_out", [&](bool) {
+            ostrel_google_metadata_t metadata = {};
+            metadata.name = const_cast<char *>(name);
+            metadata.mime_type = const_cast<char *>("application/vnd.google-apps.document");
+            metadata.id = const_cast<char *>("1AbC");
+            metadata.append_id = true;
+            char *out = reinterpret_cast<char *>(1);
+            const ostrel_result_t result = ostrel_google_drive_name_translate_out(&metadata, &out);
+            if (result == OSTREL_SUCCESS) {
+                std::free(out);
+                return true;
+            }
+            EXPECT_EQ(out, nullptr);
+            return is_malloc_error(result);
+        });
+    }
+}
+
+TEST_F(AllocFailure, PathsAndEvaluation)
+{
+    const char *const path = "/a/b.{IDq}/c{slash}d/e.gsheet";
+    EXPECT_GT(failure_points("path_split", [&](bool) {
+        ostrel_google_drive_path_t split = {9, reinterpret_cast<ostrel_google_drive_path_element_t *>(1)};
+        const ostrel_result_t result = ostrel_google_drive_path_split(path, &split, false);
+        if (result != OSTREL_SUCCESS) {
+            EXPECT_EQ(split.count, 0u);
+            EXPECT_EQ(split.elements, nullptr);
+            return is_malloc_error(result);
+        }
+        for (uint64_t i = 0; i < split.count; ++i) {
+            std::free(split.elements[i].name);
+            std::free(split.elements[i].id);
+        }
+        std::free(split.elements);
+        return true;
+    }), 0);
+    ostrel_google_drive_path_t split = {0, nullptr};
+    ASSERT_EQ(ostrel_google_drive_path_split(path, &split, false), OSTREL_SUCCESS);
+    EXPECT_GT(failure_points("partial_path_construct", [&](bool) {
+        char *partial = reinterpret_cast<char *>(1);
+        const ostrel_result_t result = ostrel_google_drive_partial_path_construct(&split, split.count, &partial);
+        if (result != OSTREL_SUCCESS) {
+            EXPECT_EQ(partial, nullptr);
+            return is_malloc_error(result);
+        }
+        std::free(partial);
+        return true;
+    }), 0);
+    for (uint64_t i = 0; i < split.count; ++i) {
+        std::free(split.elements[i].name);
+        std::free(split.elements[i].id);
+    }
+    std::free(split.elements);
+    EXPECT_GT(failure_points("evaluate_path", [&](bool) {
+        char *out = reinterpret_cast<char *>(1);
+        const ostrel_result_t result = ostrel_google_drive_evaluate_path("$HOME/x/$LOGNAME", &out);
+        if (result != OSTREL_SUCCESS) {
+            EXPECT_EQ(out, nullptr);
+            return is_malloc_error(result);
+        }
+        std::free(out);
+        return true;
+    }), 0);
+}
+
+const char *const resource = R"({"id": "1a", "name": "n", "driveId": "d", "mimeType": "m",
+    "modifiedTime": "2021-03-04T05:06:07Z", "viewedByMeTime": "2021-03-04T05:06:07Z", "ownedByMe": true,
+    "owners": [{"emailAddress": "a@x"}, {}], "canEdit": true, "starred": false, "trashed": false,
+    "explicitlyTrashed": false, "md5Checksum": "abc", "size": "12", "parents": ["p1", "p2"]})";
+
+TEST_F(AllocFailure, MetadataParseCopyConvert)
+{
+    json_set_alloc_funcs(std::malloc, std::free);
+    json_t *json = json_loads(resource, 0, nullptr);
+    json_set_alloc_funcs(json_malloc, std::free);
+    const ostrel_google_metadata_t empty = {};
+    EXPECT_GT(failure_points("metadata_parse", [&](bool) {
+        ostrel_google_metadata_t m;
+        const ostrel_result_t result = ostrel_google_metadata_parse(json, &m);
+        if (result != OSTREL_SUCCESS) {
+            EXPECT_EQ(std::memcmp(&m, &empty, sizeof m), 0);
+            return is_malloc_error(result);
+        }
+        ostrel_google_metadata_destroy(&m);
+        return true;
+    }), 0);
+    ostrel_google_metadata_t source;
+    ASSERT_EQ(ostrel_google_metadata_parse(json, &source), OSTREL_SUCCESS);
+    EXPECT_GT(failure_points("metadata_copy", [&](bool) {
+        ostrel_google_metadata_t m;
+        const ostrel_result_t result = ostrel_google_metadata_copy(&m, &source);
+        if (result != OSTREL_SUCCESS) {
+            EXPECT_EQ(std::memcmp(&m, &empty, sizeof m), 0);
+            return is_malloc_error(result);
+        }
+        ostrel_google_metadata_destroy(&m);
+        return true;
+    }), 0);
+    EXPECT_GT(failure_points("metadata_convert (with Jansson's)", [&](bool) {
+        json_t *out = json_object();
+        json_t *const sentinel = out;
+        const ostrel_result_t result = ostrel_google_metadata_convert(&source, &out);
+        if (result != OSTREL_SUCCESS) {
+            EXPECT_EQ(out, nullptr);
+            json_decref(sentinel);
+            return is_malloc_error(result);
+        }
+        json_decref(out);
+        json_decref(sentinel);
+        return true;
+    }), 20);
+    ostrel_google_metadata_destroy(&source);
+    json_decref(json);
+}
+
+TEST_F(AllocFailure, ConfigurationExportAndErrors)
+{
+    char *text = nullptr;
+    int32_t number = 0;
+    const ostrel_google_drive_config_key_t keys[] = {
+        {OSTREL_GOOGLE_DRIVE_CONFIG_STRING, "name", &text, nullptr, nullptr},
+        {OSTREL_GOOGLE_DRIVE_CONFIG_INT, "count", nullptr, &number, nullptr},
+        {OSTREL_GOOGLE_DRIVE_CONFIG_STRING, nullptr, nullptr, nullptr, nullptr},
+    };
+    const std::string file = ::testing::TempDir() + "ostrel_alloc.conf";
+    std::ofstream(file) << "# c\nname = " << std::string(600, 'v').substr(0, 200) << "\ncount = 3\n";
+    for (const bool from_file : {false, true}) {
+        EXPECT_GT(failure_points(from_file ? "config_parse_file" : "config_parse_string", [&](bool) {
+            const ostrel_result_t result =
+                from_file ? ostrel_i_google_drive_config_parse_file(file.c_str(), keys, false)
+                          : ostrel_i_google_drive_config_parse_string("name=abc;count=3", keys, false);
+            if (result == OSTREL_SUCCESS) {
+                std::free(text);
+                text = nullptr;
+                return true;
+            }
+            EXPECT_EQ(text, nullptr);
+            OwnedError error(result);
+            const char *details = ostrel_google_drive_error_get_info(error.error, "GD-Details");
+            // The copy of a value fails as a configuration error naming strdup.
+            return (details != nullptr && std::strncmp(details, "System error in strdup", 22) == 0)
+                   || ostrel_error_get_errno(error.error) == ENOMEM;
+        }), 0);
+    }
+    EXPECT_GT(failure_points("export_set_config", [&](bool) {
+        const ostrel_result_t result = ostrel_google_drive_export_set_config("docx", "csv", "odp", "svg");
+        if (result != OSTREL_SUCCESS) {
+            EXPECT_STREQ(ostrel_google_drive_exported_get_extension("application/vnd.google-apps.document"), ".pdf");
+            return is_malloc_error(result);
+        }
+        return true;
+    }), 0);
+    EXPECT_GT(failure_points("name_in", [&](bool) {
+        char *type = reinterpret_cast<char *>(1);
+        char *extension = reinterpret_cast<char *>(1);
+        char *out = ostrel_google_drive_name_in("a{export-gdoc}.pdf", false, &type, &extension);
+        const bool whole = out != nullptr && type != nullptr && extension != nullptr;
+        EXPECT_TRUE(out != nullptr || (type == nullptr && extension == nullptr));
+        std::free(out);
+        std::free(type);
+        std::free(extension);
+        return whole;
+    }), 0);
+    ostrel_google_drive_error_info_entry_t entries[] = {{const_cast<char *>("K"), const_cast<char *>("V")},
+                                                        {const_cast<char *>("L"), const_cast<char *>("W\n")}};
+    const ostrel_google_drive_error_info_t info = {2, entries};
+    EXPECT_GT(failure_points("drive error construct, add, print", [&](bool) {
+        ostrel_object_t *error = ostrel_google_drive_error_construct(nullptr, nullptr, &info);
+        ostrel_google_drive_error_add_info(error, &info);
+        char *printed = ostrel_object_printable_to_string(error);
+        const bool whole = printed != nullptr && std::strcmp(printed, "K: \"V\"\nL: \"W\\\n\"") == 0;
+        std::free(printed);
+        ostrel_object_free(error);
+        return whole;
+    }), 0);
+}
+
+}  // namespace
