@@ -91,20 +91,13 @@ class OptionTexts {
 public:
     [[nodiscard]] bool assign(std::string_view key, std::string_view value, std::string_view source) noexcept
     {
-        const size_t size = key.size() + value.size() + source.size() + 3;
-        if (size > capacity_) {
-            char *grown = static_cast<char *>(mem_realloc(block_.get(), size));
-            if (grown == nullptr) {
-                return false;
-            }
-            block_.release();
-            block_.reset(grown);
-            capacity_ = size;
+        char *at = block_.reserve(key.size() + value.size() + source.size() + 3);
+        if (at == nullptr) {
+            return false;
         }
-        char *at = block_.get();
-        key_ = put(&at, key);
-        value_ = put(&at, value);
-        source_ = put(&at, source);
+        key_ = put_text(&at, key);
+        value_ = put_text(&at, value);
+        source_ = put_text(&at, source);
         return true;
     }
     [[nodiscard]] const char *key() const noexcept { return key_; }
@@ -112,19 +105,7 @@ public:
     [[nodiscard]] const char *source() const noexcept { return source_; }
 
 private:
-    // Writes text and its terminator at *at and moves *at past them.
-    static const char *put(char **at, std::string_view text) noexcept
-    {
-        char *const start = *at;
-        if (!text.empty()) {
-            std::memcpy(start, text.data(), text.size());
-        }
-        start[text.size()] = '\0';
-        *at = start + text.size() + 1;
-        return start;
-    }
-    Owned<char> block_;
-    size_t capacity_ = 0;
+    GrowingBlock block_;
     const char *key_ = nullptr;
     const char *value_ = nullptr;
     const char *source_ = nullptr;
@@ -164,30 +145,23 @@ public:
         size_t length = 0;
         int c = 0;
         while ((c = std::getc(file_)) != EOF && c != '\n') {
-            if (length == capacity_) {
-                const size_t grown_size = capacity_ == 0 ? 256 : capacity_ * 2;
-                char *grown = static_cast<char *>(mem_realloc(block_.get(), grown_size));
-                if (grown == nullptr) {
-                    *out_of_memory = true;
-                    return false;
-                }
-                block_.release();
-                block_.reset(grown);
-                capacity_ = grown_size;
+            if (length == block_.capacity()
+                && block_.reserve(block_.capacity() == 0 ? 256 : block_.capacity() * 2) == nullptr) {
+                *out_of_memory = true;
+                return false;
             }
-            block_.get()[length++] = static_cast<char>(c);
+            block_.data()[length++] = static_cast<char>(c);
         }
         if (c == EOF && length == 0) {
             return false;
         }
-        *line = std::string_view(block_.get(), length);
+        *line = std::string_view(block_.data(), length);
         return true;
     }
 
 private:
     FILE *file_;
-    Owned<char> block_;
-    size_t capacity_ = 0;
+    GrowingBlock block_;
 };
 
 struct FileCloser {

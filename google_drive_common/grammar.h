@@ -94,6 +94,18 @@ void put_protected(Sink &out, std::string_view stem, size_t plus) noexcept
     out.put('}');
 }
 
+// Writes ".{ID", plus "+", id, "}".
+template <class Sink>
+void put_id(Sink &out, size_t plus, std::string_view id) noexcept
+{
+    out.put(id_stem);
+    for (size_t i = 0; i < plus; ++i) {
+        out.put('+');
+    }
+    out.put(id);
+    out.put('}');
+}
+
 // Tokens that count only as the whole name, with the Drive name they stand for.
 struct WholeNameToken {
     std::string_view stem;

@@ -60,6 +60,43 @@ struct FreeDeleter {
 template <class T>
 using Owned = std::unique_ptr<T, FreeDeleter>;
 
+// A malloc'ed block that grows on demand and keeps what it holds.
+class GrowingBlock {
+public:
+    // Room for at least size bytes; NULL without memory (the block stays).
+    [[nodiscard]] char *reserve(size_t size) noexcept
+    {
+        if (size > capacity_) {
+            char *grown = static_cast<char *>(mem_realloc(block_.get(), size));
+            if (grown == nullptr) {
+                return nullptr;
+            }
+            (void) block_.release();
+            block_.reset(grown);
+            capacity_ = size;
+        }
+        return block_.get();
+    }
+    [[nodiscard]] char *data() const noexcept { return block_.get(); }
+    [[nodiscard]] size_t capacity() const noexcept { return capacity_; }
+
+private:
+    Owned<char> block_;
+    size_t capacity_ = 0;
+};
+
+// Writes text and a terminator at *at and moves *at past them.
+inline const char *put_text(char **at, std::string_view text) noexcept
+{
+    char *const start = *at;
+    if (!text.empty()) {
+        std::memcpy(start, text.data(), text.size());
+    }
+    start[text.size()] = '\0';
+    *at = start + text.size() + 1;
+    return start;
+}
+
 }  // namespace ostrel::gdc
 
 #endif

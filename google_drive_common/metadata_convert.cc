@@ -104,43 +104,28 @@ void parse_bool(const json_t *json, const char *key, bool *dest, bool *is_set) n
     }
 }
 
-// The owners' e-mail addresses; an owner without one is a NULL entry.
-[[nodiscard]] ostrel_result_t parse_owners(const json_t *owners, Metadata *metadata) noexcept
+// A list of texts: the element count, a zero-filled array, and the text
+// text_of gives for each element. An element without one leaves its entry
+// NULL, unless every element must have one.
+template <class TextOf>
+[[nodiscard]] ostrel_result_t parse_list(const json_t *list, size_t *count, char ***array, bool required,
+                                         TextOf &&text_of) noexcept
 {
-    metadata->owner_count = json_array_size(owners);
-    if (metadata->owner_count == 0) {
+    *count = json_array_size(list);
+    if (*count == 0) {
         return OSTREL_SUCCESS;
     }
-    metadata->owners = static_cast<char **>(mem_calloc(metadata->owner_count, sizeof(char *)));
-    if (metadata->owners == nullptr) {
+    *array = static_cast<char **>(mem_calloc(*count, sizeof(char *)));
+    if (*array == nullptr) {
         return system_error("malloc");
     }
-    for (size_t i = 0; i < metadata->owner_count; ++i) {
-        const char *address = string_member(json_array_get(owners, i), "emailAddress");
-        if (address != nullptr && (metadata->owners[i] = mem_strdup(address)) == nullptr) {
-            return system_error("malloc");
-        }
-    }
-    return OSTREL_SUCCESS;
-}
-
-[[nodiscard]] ostrel_result_t parse_parents(const json_t *parents, Metadata *metadata) noexcept
-{
-    metadata->parent_count = json_array_size(parents);
-    if (metadata->parent_count == 0) {
-        return OSTREL_SUCCESS;
-    }
-    metadata->parents = static_cast<char **>(mem_calloc(metadata->parent_count, sizeof(char *)));
-    if (metadata->parents == nullptr) {
-        return system_error("malloc");
-    }
-    for (size_t i = 0; i < metadata->parent_count; ++i) {
-        const char *id = json_string_value(json_array_get(parents, i));
-        if (id == nullptr) {
+    for (size_t i = 0; i < *count; ++i) {
+        const char *text = text_of(json_array_get(list, i));
+        if (text == nullptr && required) {
             errno = EINVAL;  // not a text; reported as the allocation failure callers expect
             return system_error("malloc");
         }
-        if ((metadata->parents[i] = mem_strdup(id)) == nullptr) {
+        if (text != nullptr && ((*array)[i] = mem_strdup(text)) == nullptr) {
             return system_error("malloc");
         }
     }
@@ -171,8 +156,11 @@ void parse_bool(const json_t *json, const char *key, bool *dest, bool *is_set) n
         return result;
     }
     parse_bool(json, "ownedByMe", &metadata->owned_by_me, &metadata->owned_by_me_set);
+    // An owner without an e-mail address is a NULL entry.
     if (const json_t *owners = json_object_get(json, "owners")) {
-        if ((result = parse_owners(owners, metadata)) != OSTREL_SUCCESS) {
+        result = parse_list(owners, &metadata->owner_count, &metadata->owners, false,
+                            [](const json_t *owner) { return string_member(owner, "emailAddress"); });
+        if (result != OSTREL_SUCCESS) {
             return result;
         }
     }
@@ -189,7 +177,7 @@ void parse_bool(const json_t *json, const char *key, bool *dest, bool *is_set) n
         metadata->size_set = true;
     }
     if (const json_t *parents = json_object_get(json, "parents")) {
-        result = parse_parents(parents, metadata);
+        result = parse_list(parents, &metadata->parent_count, &metadata->parents, true, json_string_value);
     }
     return result;
 }
@@ -314,32 +302,47 @@ void parse_bool(const json_t *json, const char *key, bool *dest, bool *is_set) n
     return result;
 }
 
+// Inserts under key an array of count items that make_item(i, &item) makes;
+// the array and what it holds are released on a failure.
+template <class MakeItem>
+[[nodiscard]] ostrel_result_t set_array(json_t *object, const char *key, size_t count, MakeItem &&make_item) noexcept
+{
+    json_t *array = json_array();
+    ostrel_result_t result = array == nullptr ? system_error("malloc") : OSTREL_SUCCESS;
+    for (size_t i = 0; i < count && result == OSTREL_SUCCESS; ++i) {
+        json_t *item = nullptr;
+        result = make_item(i, &item);
+        // The array takes the item whether or not the append succeeds.
+        if (result == OSTREL_SUCCESS && json_array_append_new(array, item) != 0) {
+            result = system_error("malloc");
+        }
+    }
+    if (result != OSTREL_SUCCESS) {
+        json_decref(array);
+        return result;
+    }
+    return json_object_set_new(object, key, array) != 0 ? system_error("malloc") : OSTREL_SUCCESS;
+}
+
 // An owner without an address is written as an empty object.
 [[nodiscard]] ostrel_result_t ostrel_l_meta_set_owner_email_array(json_t *object, const Metadata *metadata) noexcept
 {
     OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
-    ostrel_result_t result = OSTREL_SUCCESS;
-    json_t *array = json_array();
-    if (array == nullptr) {
-        result = system_error("malloc");
-    }
-    for (size_t i = 0; i < metadata->owner_count && result == OSTREL_SUCCESS; ++i) {
-        json_t *owner = json_object();
-        if (owner == nullptr) {
-            result = system_error("malloc");
-        } else if (metadata->owners[i] != nullptr
-                   && (result = insert_string(owner, "emailAddress", metadata->owners[i])) != OSTREL_SUCCESS) {
-            json_decref(owner);
-        } else if (json_array_append_new(array, owner) != 0) {
-            result = system_error("malloc");
-        }
-    }
-    if (result == OSTREL_SUCCESS) {
-        // The object takes the array whether or not the insertion succeeds.
-        result = json_object_set_new(object, "owners", array) != 0 ? system_error("malloc") : OSTREL_SUCCESS;
-    } else {
-        json_decref(array);
-    }
+    const ostrel_result_t result =
+        set_array(object, "owners", metadata->owner_count, [metadata](size_t i, json_t **item) {
+            json_t *owner = json_object();
+            if (owner == nullptr) {
+                return system_error("malloc");
+            }
+            if (metadata->owners[i] != nullptr) {
+                if (const ostrel_result_t failed = insert_string(owner, "emailAddress", metadata->owners[i])) {
+                    json_decref(owner);
+                    return failed;
+                }
+            }
+            *item = owner;
+            return OSTREL_SUCCESS;
+        });
     OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
     return result;
 }
@@ -347,27 +350,17 @@ void parse_bool(const json_t *json, const char *key, bool *dest, bool *is_set) n
 [[nodiscard]] ostrel_result_t ostrel_l_meta_set_parents_array(json_t *object, const Metadata *metadata) noexcept
 {
     OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
-    ostrel_result_t result = OSTREL_SUCCESS;
-    json_t *array_json = json_array();
-    if (array_json == nullptr) {
-        result = system_error("malloc");
-    }
     char *const *const array = metadata->parents;
-    for (size_t i = 0; i < metadata->parent_count && result == OSTREL_SUCCESS; ++i) {
+    for (size_t i = 0; i < metadata->parent_count; ++i) {
         OSTREL_GDC_REQUIRE(array[i] != NULL);
         OSTREL_GDC_REQUIRE(strcmp(array[i], OSTREL_GOOGLE_DRIVE_NAME_TRASH) != 0);
         OSTREL_GDC_REQUIRE(strcmp(array[i], OSTREL_GOOGLE_DRIVE_NAME_STARRED) != 0);
         OSTREL_GDC_REQUIRE(strcmp(array[i], OSTREL_GOOGLE_DRIVE_NAME_SHARED_WITH_ME) != 0);
-        json_t *id = json_string(array[i]);
-        if (id == nullptr || json_array_append_new(array_json, id) != 0) {
-            result = system_error("malloc");
-        }
     }
-    if (result == OSTREL_SUCCESS) {
-        result = json_object_set_new(object, "parents", array_json) != 0 ? system_error("malloc") : OSTREL_SUCCESS;
-    } else {
-        json_decref(array_json);
-    }
+    const ostrel_result_t result = set_array(object, "parents", metadata->parent_count, [array](size_t i, json_t **item) {
+        *item = json_string(array[i]);
+        return *item != nullptr ? OSTREL_SUCCESS : system_error("malloc");
+    });
     OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
     return result;
 }

@@ -45,18 +45,6 @@ struct IdTokens {
     return found;
 }
 
-// Writes text and a terminator at *at, moving *at past them.
-[[nodiscard]] const char *put_text(char **at, std::string_view text) noexcept
-{
-    char *const start = *at;
-    if (!text.empty()) {
-        std::memcpy(start, text.data(), text.size());
-    }
-    start[text.size()] = '\0';
-    *at = start + text.size() + 1;
-    return start;
-}
-
 // name into block, without the "+" that protects an export-suffix
 // look-alike, if it has one.
 [[nodiscard]] std::string_view without_protection(std::string_view name, char *block) noexcept
@@ -114,12 +102,7 @@ void unescape(std::string_view name, const IdTokens &ids, Sink &out) noexcept
             pos += length;
         } else if (const IdMatch id = c == '.' ? match_id(name, pos) : IdMatch{0, 0, {}}; id.length != 0) {
             if (id.plus != 0) {
-                out.put(id_stem);
-                for (size_t i = 1; i < id.plus; ++i) {
-                    out.put('+');
-                }
-                out.put(id.id);
-                out.put('}');
+                put_id(out, id.plus - 1, id.id);
             }
             pos += id.length;
         } else {

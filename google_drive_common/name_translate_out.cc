@@ -62,26 +62,13 @@ void escape(std::string_view name, Sink &out) noexcept
             put_protected(out, slash_stem, plus + 1);
             pos += length;
         } else if (const IdMatch id = c == '.' ? match_id(name, pos) : IdMatch{0, 0, {}}; id.length != 0) {
-            out.put(id_stem);
-            for (size_t i = 0; i <= id.plus; ++i) {
-                out.put('+');
-            }
-            out.put(id.id);
-            out.put('}');
+            put_id(out, id.plus + 1, id.id);
             pos += id.length;
         } else {
             out.put(c);
             ++pos;
         }
     }
-}
-
-template <class Sink>
-void put_id_token(Sink &out, const char *id) noexcept
-{
-    out.put(id_stem);
-    out.put(std::string_view(id));
-    out.put('}');
 }
 
 }  // namespace
@@ -103,7 +90,7 @@ ostrel_result_t ostrel_google_drive_name_translate_out(const ostrel_google_metad
                                      : exact_text(working, [metadata](auto &sink) {
                                            escape(metadata->name, sink);
                                            if (metadata->append_id) {
-                                               put_id_token(sink, metadata->id);
+                                               put_id(sink, 0, metadata->id);
                                            }
                                        });
     if (text.text == nullptr) {

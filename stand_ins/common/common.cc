@@ -24,10 +24,14 @@
 #include <unordered_map>
 
 #include "base_error.h"
+#include "text.h"
 
 #define OSTREL_STAND_IN_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
+
+using ostrel::stand_in::dup_or_null;
+using ostrel::stand_in::vformat;
 
 // One view per type level; view 0 is the most derived type. Upcasting
 // returns the view of the asked level, so each level has its own data slot.
@@ -42,27 +46,6 @@ struct View {
 {
     std::fputs("ostrel_common: out of memory\n", stderr);
     std::abort();
-}
-
-char *vformat(const char *format, va_list args) noexcept
-{
-    va_list again;
-    va_copy(again, args);
-    const int n = std::vsnprintf(nullptr, 0, format, args);
-    char *text = nullptr;
-    if (n >= 0) {
-        text = static_cast<char *>(std::malloc(static_cast<size_t>(n) + 1));
-        if (text != nullptr) {
-            std::vsnprintf(text, static_cast<size_t>(n) + 1, format, again);
-        }
-    }
-    va_end(again);
-    return text;
-}
-
-char *dup_or_null(const char *text) noexcept
-{
-    return text != nullptr ? strdup(text) : nullptr;
 }
 
 std::string errno_text(int system_errno)

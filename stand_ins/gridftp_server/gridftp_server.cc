@@ -11,37 +11,20 @@
 #include <string>
 
 #include "../common/base_error.h"
+#include "../common/text.h"
 
 #define OSTREL_STAND_IN_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
+
+using ostrel::stand_in::dup_or_null;
+using ostrel::stand_in::vformat;
 
 struct FtpResponse {
     int code;
     char *error_code;
     char *message;  // NULL when the error has none
 };
-
-char *dup_or_null(const char *text) noexcept
-{
-    return text != nullptr ? strdup(text) : nullptr;
-}
-
-char *vformat(const char *format, va_list args) noexcept
-{
-    va_list again;
-    va_copy(again, args);
-    const int n = std::vsnprintf(nullptr, 0, format, args);
-    char *text = nullptr;
-    if (n >= 0) {
-        text = static_cast<char *>(std::malloc(static_cast<size_t>(n) + 1));
-        if (text != nullptr) {
-            std::vsnprintf(text, static_cast<size_t>(n) + 1, format, again);
-        }
-    }
-    va_end(again);
-    return text;
-}
 
 void ftp_free(void *data) noexcept
 {
