@@ -5,6 +5,8 @@
 // half-filled and leak nothing (LeakSanitizer and valgrind watch).
 #include <gtest/gtest.h>
 
+#include "support/temp_path.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -237,7 +239,7 @@ TEST_F(AllocFailure, ConfigurationExportAndErrors)
         {OSTREL_GOOGLE_DRIVE_CONFIG_INT, "count", nullptr, &number, nullptr},
         {OSTREL_GOOGLE_DRIVE_CONFIG_STRING, nullptr, nullptr, nullptr, nullptr},
     };
-    const std::string file = ::testing::TempDir() + "ostrel_alloc.conf";
+    const std::string file = ostrel::test::temp_path("ostrel_alloc.conf");
     std::ofstream(file) << "# c\nname = " << std::string(600, 'v').substr(0, 200) << "\ncount = 3\n";
     for (const bool from_file : {false, true}) {
         EXPECT_GT(failure_points(from_file ? "config_parse_file" : "config_parse_string", [&](bool) {

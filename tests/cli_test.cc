@@ -3,6 +3,8 @@
 // path with its exit status, and a streamed listing in bounded memory.
 #include <gtest/gtest.h>
 
+#include "support/temp_path.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/resource.h>
@@ -46,14 +48,15 @@ struct Outcome {
 // Runs the tool with args (and stdin from a file when given), tracing off.
 Outcome run(const std::vector<std::string> &args, const std::string &input = "/dev/null")
 {
-    const std::string dir = ::testing::TempDir();
+    const std::string out = ostrel::test::temp_path("cli.out");
+    const std::string err = ostrel::test::temp_path("cli.err");
     std::string command = "env -u OSTREL_GOOGLE_DRIVE_DEBUG " + quoted(OSTREL_TOOL_FILE);
     for (const std::string &arg : args) {
         command += " " + quoted(arg);
     }
-    command += " <" + quoted(input) + " >" + quoted(dir + "cli.out") + " 2>" + quoted(dir + "cli.err");
+    command += " <" + quoted(input) + " >" + quoted(out) + " 2>" + quoted(err);
     const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(dir + "cli.out"), read_file(dir + "cli.err")};
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};
 }
 
 void expect_golden(const std::string &name, const std::string &actual)
@@ -67,7 +70,7 @@ void expect_golden(const std::string &name, const std::string &actual)
 
 std::string write_temp(const std::string &name, const std::string &text)
 {
-    const std::string path = ::testing::TempDir() + name;
+    const std::string path = ostrel::test::temp_path(name);
     std::ofstream(path, std::ios::binary) << text;
     return path;
 }
@@ -153,7 +156,7 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
     const std::string not_object = write_temp("num.ndjson", "{\"name\": \"a\"}\n42\n");
     const std::string scalar = write_temp("scalar.json", "\"just text\"\n");
     const std::string bad_config = write_temp("bad.conf", "export_documents = pdf\nthis line is wrong\n");
-    const std::string missing = ::testing::TempDir() + "missing.json";
+    const std::string missing = ostrel::test::temp_path("missing.json");
     const ErrorCase cases[] = {
         {"bad JSON", {"ls", bad_json}, 1,
          "ostrel-gdrive: " + bad_json + ":3:12: invalid JSON: unexpected token near '}'\n"},
@@ -230,7 +233,7 @@ long peak_kib(const std::string &listing)
 TEST(Cli, ANewlineDelimitedListingStreamsInBoundedMemory)
 {
     const std::string small = write_temp("small.ndjson", "{\"id\": \"0\", \"name\": \"f\"}\n");
-    std::ofstream big(::testing::TempDir() + "big.ndjson");
+    std::ofstream big(ostrel::test::temp_path("big.ndjson"));
     for (int i = 0; i < 200000; ++i) {
         big << R"({"kind": "drive#file", "id": "1AbCdEfGhIjKlMnOpQrStUvWxYz)" << i << R"(", "name": "report )" << i
             << R"(.pdf", "mimeType": "application/pdf", "modifiedTime": "2024-04-30T17:02:55.000Z", "size": ")" << i
@@ -239,7 +242,7 @@ TEST(Cli, ANewlineDelimitedListingStreamsInBoundedMemory)
     }
     big.close();
     const long baseline = peak_kib(small);
-    const long streamed = peak_kib(::testing::TempDir() + "big.ndjson");
+    const long streamed = peak_kib(ostrel::test::temp_path("big.ndjson"));
     // The listing is about 70 MB; one entry at a time needs next to nothing.
     EXPECT_LT(streamed - baseline, 8 * 1024) << "baseline " << baseline << " KiB, streamed " << streamed << " KiB";
 }

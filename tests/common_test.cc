@@ -1,6 +1,8 @@
 // The host common runtime stand-in: what the library relies on it for.
 #include <gtest/gtest.h>
 
+#include "support/temp_path.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -202,7 +204,7 @@ struct DebugCase {
 
 TEST(DebugInit, ReadsLevelsFileAndFlags)
 {
-    const std::string file = ::testing::TempDir() + "ostrel_debug_init.log";
+    const std::string file = ostrel::test::temp_path("ostrel_debug_init.log");
     std::remove(file.c_str());
     const std::string with_file = "DEBUG|INFO," + file;
     const DebugCase cases[] = {

@@ -3,6 +3,8 @@
 // answer, and trace lines never interleave.
 #include <gtest/gtest.h>
 
+#include "support/temp_path.h"
+
 #include <atomic>
 #include <fstream>
 #include <regex>
@@ -55,7 +57,7 @@ void work(std::atomic<int> *wrong)
 TEST_F(Concurrency, EightThreadsTracingToOneFile)
 {
     ASSERT_EQ(ostrel_google_drive_export_set_config(nullptr, nullptr, nullptr, "png"), OSTREL_SUCCESS);
-    const std::string path = ::testing::TempDir() + "ostrel_concurrency.log";
+    const std::string path = ostrel::test::temp_path("ostrel_concurrency.log");
     FILE *file = std::fopen(path.c_str(), "w");
     ASSERT_NE(file, nullptr);
     const ostrel_debug_handle_t saved = ostrel_i_OSTREL_GOOGLE_DRIVE_debug_handle;

@@ -1,6 +1,8 @@
 // The configuration parser, over files and strings the tests write.
 #include <gtest/gtest.h>
 
+#include "support/temp_path.h"
+
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -67,7 +69,7 @@ Details details_of(ostrel_result_t result)
 
 std::string write_file(const std::string &name, const std::string &text)
 {
-    const std::string path = ::testing::TempDir() + "ostrel_config_" + name;
+    const std::string path = ostrel::test::temp_path("ostrel_config_" + name);
     std::ofstream(path, std::ios::binary) << text;
     return path;
 }
@@ -143,7 +145,7 @@ TEST(ConfigFile, AnAbsentFileIsAnOpeningError)
 {
     Table table;
     table.text = strdup("kept");
-    const std::string path = ::testing::TempDir() + "ostrel_config_missing/none.conf";
+    const std::string path = ostrel::test::temp_path("missing/none.conf");
     EXPECT_EQ(details_of(ostrel_i_google_drive_config_parse_file(path.c_str(), table.keys, false)),
               (Details{path, "Opening Google Drive DSI configuration file", "NULL"}));
     EXPECT_STREQ(table.text, "kept");

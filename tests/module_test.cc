@@ -1,6 +1,8 @@
 // Module activation and deactivation, and the trace lines they write.
 #include <gtest/gtest.h>
 
+#include "support/temp_path.h"
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -24,7 +26,7 @@ class ModuleActivation : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        log_ = ::testing::TempDir() + "ostrel_module_test.log";
+        log_ = ostrel::test::temp_path("ostrel_module_test.log");
         std::remove(log_.c_str());
         setenv("OSTREL_GOOGLE_DRIVE_DEBUG", ("ALL," + log_).c_str(), 1);
     }
