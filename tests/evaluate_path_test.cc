@@ -96,3 +96,33 @@ TEST(EvaluatePathDeathTest, AUserWithoutAnEntryIsRefused)
 }
 
 }  // namespace
+
+namespace {
+
+// A system user whose home is shorter than "$HOME" itself, such as "bin"
+// with "/bin": the result is shorter than the path.
+int evaluate_with_a_short_home(uid_t uid)
+{
+    const passwd *user = getpwuid(uid);
+    if (user == nullptr || setuid(uid) != 0) {
+        return 2;
+    }
+    const std::string expected = std::string(user->pw_dir) + "/x/" + user->pw_name;
+    char *out = nullptr;
+    const ostrel_result_t result = ostrel_google_drive_evaluate_path("$HOME/x/$LOGNAME", &out);
+    const bool right = result == OSTREL_SUCCESS && out != nullptr && expected == out;
+    std::free(out);
+    return right ? 0 : 1;
+}
+
+TEST(EvaluatePathDeathTest, AHomeShorterThanTheVariable)
+{
+    const passwd *user = getpwnam("bin");
+    if (geteuid() != 0 || user == nullptr || std::string(user->pw_dir).size() >= 5) {
+        GTEST_SKIP() << "needs root and a user \"bin\" with a home shorter than five characters";
+    }
+    const uid_t uid = user->pw_uid;
+    EXPECT_EXIT(std::exit(evaluate_with_a_short_home(uid)), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
