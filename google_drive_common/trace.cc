@@ -18,19 +18,19 @@ void drop_cut_conversion(char *format) noexcept
         if (*p != '%') {
             continue;
         }
-        char *spec = p + 1;
-        if (*spec == '%') {
-            p = spec;
+        char *conversion = p + 1;
+        if (*conversion == '%') {
+            p = conversion;
             continue;
         }
-        while (*spec != '\0' && std::strchr("-+ #0'123456789.*hlLqjzt", *spec) != nullptr) {
-            ++spec;
+        while (*conversion != '\0' && std::strchr("-+ #0'123456789.*hlLqjzt", *conversion) != nullptr) {
+            ++conversion;
         }
-        if (*spec == '\0') {
+        if (*conversion == '\0') {
             *p = '\0';
             return;
         }
-        p = spec;
+        p = conversion;
     }
 }
 

@@ -139,7 +139,7 @@ void print_table(const std::vector<std::vector<std::string>> &rows)
 
 // Options every command takes.
 struct Common {
-    std::string export_spec;
+    std::string export_formats;
     std::string config;
     std::string debug;
 };
@@ -174,10 +174,10 @@ void configure(const Common &common)
             }
         }
     }
-    std::string_view spec = common.export_spec;
-    while (!spec.empty()) {
-        const std::string_view item = spec.substr(0, spec.find(','));
-        spec.remove_prefix(std::min(spec.size(), item.size() + 1));
+    std::string_view formats = common.export_formats;
+    while (!formats.empty()) {
+        const std::string_view item = formats.substr(0, formats.find(','));
+        formats.remove_prefix(std::min(formats.size(), item.size() + 1));
         const size_t equals = item.find('=');
         const std::string_view word = item.substr(0, equals);
         size_t k = 0;
@@ -511,10 +511,10 @@ int main(int argc, char **argv)
     app.require_subcommand(1);
     app.fallthrough();
     Common common;
-    app.add_option("--export", common.export_spec,
+    app.add_option("--export", common.export_formats,
                    "Export formats: KIND=FORMAT,... with KIND documents, spreadsheets, presentations or drawings "
                    "(e.g. documents=pdf,spreadsheets=xlsx); kinds not named are shown as stub files")
-        ->type_name("SPEC");
+        ->type_name("KIND=FORMAT,...");
     app.add_option("--config", common.config,
                    "Plug-in configuration file to read export_documents, export_spreadsheets, "
                    "export_presentations and export_drawings from; --export wins over it")
