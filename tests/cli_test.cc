@@ -168,6 +168,7 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
          "ostrel-gdrive: " + scalar +
              ": not a listing: expected a files.list response, an array of files or one file per line\n"},
         {"missing listing", {"ls", missing}, 1, "ostrel-gdrive: " + missing + ": No such file or directory\n"},
+        {"folder as listing", {"ls", source_dir}, 1, "ostrel-gdrive: " + source_dir + ": Is a directory\n"},
         {"refused for writing", {"in", "--write", "n{export-gdoc}.pdf", "ok"}, 1,
          "ostrel-gdrive: in: \"n{export-gdoc}.pdf\" refused: 553 INVALID_PATH_NAME: File names cannot end with a "
          "string that matches the regex: \\{export-([A-Za-z0-9]+)\\}\\.([A-Za-z0-9]+), e.g. name{export-gdoc}.pdfIf "

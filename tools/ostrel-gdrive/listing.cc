@@ -47,8 +47,10 @@ std::string Listing::where(int line, int column) const
 
 bool Listing::read_line()
 {
+    errno = 0;
     line_length_ = getline(&line_, &line_capacity_, file_);
     if (line_length_ < 0) {
+        read_errno_ = std::ferror(file_) ? (errno != 0 ? errno : EIO) : 0;
         return false;
     }
     ++line_number_;
@@ -73,7 +75,7 @@ bool Listing::open(const std::string &path, std::string *error)
     while (read_line() && trimmed(line_, static_cast<size_t>(line_length_)).empty()) {
     }
     if (line_length_ < 0) {
-        return true;  // an empty listing
+        return read_failed(error) ? false : true;  // else an empty listing
     }
     const std::string_view first = trimmed(line_, static_cast<size_t>(line_length_));
     if (first.front() == '{') {
@@ -91,6 +93,9 @@ bool Listing::open(const std::string &path, std::string *error)
     while (read_line()) {
         whole.append(line_, static_cast<size_t>(line_length_));
     }
+    if (read_failed(error)) {
+        return false;
+    }
     json_error_t json_error;
     json_t *document = json_loadb(whole.data(), whole.size(), JSON_DECODE_ANY, &json_error);
     if (document == nullptr) {
@@ -103,6 +108,15 @@ bool Listing::open(const std::string &path, std::string *error)
         return false;
     }
     hold(document);
+    return true;
+}
+
+bool Listing::read_failed(std::string *error) const
+{
+    if (read_errno_ == 0) {
+        return false;
+    }
+    *error = path_ + ": " + std::strerror(read_errno_);
     return true;
 }
 
@@ -143,6 +157,7 @@ json_t *Listing::next(std::string *error)
             return nullptr;
         }
         if (!read_line()) {
+            (void) read_failed(error);
             return nullptr;
         }
         const std::string_view line = trimmed(line_, static_cast<size_t>(line_length_));

@@ -26,6 +26,8 @@ public:
 
 private:
     [[nodiscard]] bool read_line();
+    // Whether the last read failed (not the end of the file); sets *error.
+    [[nodiscard]] bool read_failed(std::string *error) const;
     [[nodiscard]] json_t *take_item();
     void hold(json_t *document);
     [[nodiscard]] std::string where(int line, int column) const;
@@ -37,6 +39,7 @@ private:
     size_t line_capacity_ = 0;
     ssize_t line_length_ = 0;
     int line_number_ = 0;
+    int read_errno_ = 0;
     bool streaming_ = false;
     json_t *items_ = nullptr;  // the array being walked
     json_t *document_ = nullptr;
