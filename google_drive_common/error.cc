@@ -68,9 +68,15 @@ void ostrel_l_google_drive_error_copy(void *src_data, void **dst_data) noexcept
     *dst_data = copy_info(static_cast<const Info *>(src_data));
 }
 
-[[nodiscard]] Info *info_of(ostrel_object_t *error) noexcept
+// The error seen as a Drive error, or NULL.
+[[nodiscard]] ostrel_object_t *drive_error_of(ostrel_object_t *error) noexcept
 {
-    ostrel_object_t *drive_error = ostrel_object_upcast(error, &OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION);
+    return ostrel_object_upcast(error, &OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION);
+}
+
+// The detail list of an error seen as a Drive error, or NULL.
+[[nodiscard]] Info *details_of(ostrel_object_t *drive_error) noexcept
+{
     return drive_error != nullptr ? static_cast<Info *>(ostrel_object_get_local_instance_data(drive_error))
                                   : nullptr;
 }
@@ -118,9 +124,9 @@ void write_details(Sink &out, const Info *list) noexcept
 
 char *ostrel_l_google_drive_error_printable(ostrel_object_t *error) noexcept
 {
-    ostrel_object_t *google_drive_error = ostrel_object_upcast(error, &OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION);
+    ostrel_object_t *google_drive_error = drive_error_of(error);
     OSTREL_GDC_REQUIRE(google_drive_error != NULL);
-    const Info *list = static_cast<const Info *>(ostrel_object_get_local_instance_data(google_drive_error));
+    const Info *list = details_of(google_drive_error);
     if (list == nullptr) {
         return mem_strdup("");
     }
@@ -159,15 +165,13 @@ ostrel_object_t *ostrel_google_drive_error_initialize(ostrel_object_t *error, co
                                                       ostrel_object_t *,
                                                       const ostrel_google_drive_error_info_t *info) noexcept
 {
-    ostrel_object_t *drive_error = ostrel_object_upcast(error, &OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION);
+    ostrel_object_t *drive_error = drive_error_of(error);
     if (drive_error == nullptr) {
         return nullptr;
     }
     const Info empty = {0, nullptr};
-    void *copy = nullptr;
-    ostrel_l_google_drive_error_copy(const_cast<Info *>(info != nullptr ? info : &empty), &copy);
-    if (copy != nullptr) {
-        ostrel_l_google_drive_error_free(ostrel_object_get_local_instance_data(drive_error));
+    if (Info *copy = copy_info(info != nullptr ? info : &empty)) {
+        ostrel_l_google_drive_error_free(details_of(drive_error));
         ostrel_object_set_local_instance_data(drive_error, copy);
     }
     return drive_error;
@@ -175,7 +179,7 @@ ostrel_object_t *ostrel_google_drive_error_initialize(ostrel_object_t *error, co
 
 void ostrel_google_drive_error_add_info(ostrel_object_t *error, const ostrel_google_drive_error_info_t *info) noexcept
 {
-    Info *list = info_of(error);
+    Info *list = details_of(drive_error_of(error));
     if (list == nullptr || info == nullptr || info->detail_count == 0 || info->details == nullptr) {
         return;
     }
@@ -231,10 +235,11 @@ void ostrel_google_drive_error_add_info(ostrel_object_t *error, const ostrel_goo
 const char *ostrel_google_drive_error_get_info(ostrel_object_t *error, const char *key) noexcept
 {
     for (ostrel_object_t *e = error; e != nullptr; e = ostrel_error_get_cause(e)) {
-        if (ostrel_object_upcast(e, &OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION) == nullptr) {
+        ostrel_object_t *drive_error = drive_error_of(e);
+        if (drive_error == nullptr) {
             continue;
         }
-        Info *list = info_of(e);
+        Info *list = details_of(drive_error);
         if (list == nullptr || key == nullptr) {
             return nullptr;
         }

@@ -75,18 +75,24 @@ template <class Write>
     return counter.count();
 }
 
-// Runs write(sink) to count, allocates counted + 1 bytes (+ extra spare
-// bytes after the terminator for the caller), then runs it again to fill.
-// The text is malloc'ed and the caller's.
-template <class Write>
-[[nodiscard]] ExactText exact_text(Write &&write, size_t extra = 0) noexcept
+// Runs write(sink) to count, takes counted + 1 bytes from reserve(size),
+// then runs it again to fill them.
+template <class Reserve, class Write>
+[[nodiscard]] ExactText exact_text_in(Reserve &&reserve, Write &write) noexcept
 {
     const size_t counted = count_exact(write);
-    auto *text = static_cast<char *>(mem_malloc(counted + 1 + extra));
+    char *text = reserve(counted + 1);
     if (text == nullptr) {
         return {nullptr, counted, 0};
     }
     return fill_exact(text, counted, write);
+}
+
+// The text malloc'ed: the caller's to keep.
+template <class Write>
+[[nodiscard]] ExactText exact_text(Write &&write) noexcept
+{
+    return exact_text_in([](size_t size) { return static_cast<char *>(mem_malloc(size)); }, write);
 }
 
 // Room for a text that lives only during a call: on the stack when short,
@@ -112,16 +118,11 @@ private:
     Owned<char> heap_;
 };
 
-// As exact_text, the text kept in scratch for the length of the call.
+// The text kept in scratch for the length of the call.
 template <class Write>
 [[nodiscard]] ExactText exact_text(ScratchText &scratch, Write &&write) noexcept
 {
-    const size_t counted = count_exact(write);
-    char *text = scratch.reserve(counted + 1);
-    if (text == nullptr) {
-        return {nullptr, counted, 0};
-    }
-    return fill_exact(text, counted, write);
+    return exact_text_in([&scratch](size_t size) { return scratch.reserve(size); }, write);
 }
 
 }  // namespace ostrel::gdc

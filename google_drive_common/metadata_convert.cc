@@ -142,15 +142,19 @@ template <class TextOf>
     }
     // One broken-down time serves all three keys.
     tm broken_down = {};
-    if (result == OSTREL_SUCCESS) {
-        result = parse_time(json, "createdTime", &broken_down, &metadata->created_time, &metadata->created_time_set);
-    }
-    if (result == OSTREL_SUCCESS) {
-        result = parse_time(json, "viewedByMeTime", &broken_down, &metadata->viewed_by_me_time,
-                            &metadata->viewed_by_me_time_set);
-    }
-    if (result == OSTREL_SUCCESS) {
-        result = parse_time(json, "modifiedTime", &broken_down, &metadata->modified_time, &metadata->modified_time_set);
+    const struct {
+        const char *key;
+        time_t *value;
+        bool *is_set;
+    } times[] = {
+        {"createdTime", &metadata->created_time, &metadata->created_time_set},
+        {"viewedByMeTime", &metadata->viewed_by_me_time, &metadata->viewed_by_me_time_set},
+        {"modifiedTime", &metadata->modified_time, &metadata->modified_time_set},
+    };
+    for (const auto &time : times) {
+        if (result == OSTREL_SUCCESS) {
+            result = parse_time(json, time.key, &broken_down, time.value, time.is_set);
+        }
     }
     if (result != OSTREL_SUCCESS) {
         return result;
@@ -169,7 +173,8 @@ template <class TextOf>
     parse_bool(json, "trashed", &metadata->trashed, &metadata->trashed_set);
     parse_bool(json, "explicitlyTrashed", &metadata->explicitly_trashed, &metadata->explicitly_trashed_set);
     // A longer text is not a checksum: the field stays empty.
-    if (const char *md5 = string_member(json, "md5Checksum"); md5 != nullptr && std::strlen(md5) < sizeof metadata->md5_checksum) {
+    const char *md5 = string_member(json, "md5Checksum");
+    if (md5 != nullptr && std::strlen(md5) < sizeof metadata->md5_checksum) {
         std::strcpy(metadata->md5_checksum, md5);
     }
     if (const char *size = string_member(json, "size")) {
@@ -201,8 +206,15 @@ template <class TextOf>
     return OSTREL_SUCCESS;
 }
 
+// Every value of src, then copies of what it owns; the plug-in's flag and
+// append_id start false, as in a parsed record.
 [[nodiscard]] ostrel_result_t copy_fields(Metadata *dst, const Metadata *src) noexcept
 {
+    *dst = *src;
+    dst->id = dst->name = dst->drive_id = dst->mime_type = nullptr;
+    dst->owners = dst->parents = nullptr;
+    dst->owner_count = dst->parent_count = 0;
+    dst->plugin_flag = dst->append_id = false;
     char **const dst_texts[] = {&dst->id, &dst->name, &dst->drive_id, &dst->mime_type};
     const char *const src_texts[] = {src->id, src->name, src->drive_id, src->mime_type};
     for (size_t i = 0; i < 4; ++i) {
@@ -210,28 +222,9 @@ template <class TextOf>
             return system_error("malloc");
         }
     }
-    dst->created_time = src->created_time;
-    dst->created_time_set = src->created_time_set;
-    dst->viewed_by_me_time = src->viewed_by_me_time;
-    dst->viewed_by_me_time_set = src->viewed_by_me_time_set;
-    dst->modified_time = src->modified_time;
-    dst->modified_time_set = src->modified_time_set;
-    dst->owned_by_me = src->owned_by_me;
-    dst->owned_by_me_set = src->owned_by_me_set;
     if (const ostrel_result_t result = copy_list(src->owners, src->owner_count, &dst->owners, &dst->owner_count)) {
         return result;
     }
-    dst->can_edit = src->can_edit;
-    dst->can_edit_set = src->can_edit_set;
-    dst->starred = src->starred;
-    dst->starred_set = src->starred_set;
-    dst->trashed = src->trashed;
-    dst->trashed_set = src->trashed_set;
-    dst->explicitly_trashed = src->explicitly_trashed;
-    dst->explicitly_trashed_set = src->explicitly_trashed_set;
-    std::memcpy(dst->md5_checksum, src->md5_checksum, sizeof dst->md5_checksum);
-    dst->size = src->size;
-    dst->size_set = src->size_set;
     return copy_list(src->parents, src->parent_count, &dst->parents, &dst->parent_count);
 }
 

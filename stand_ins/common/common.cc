@@ -26,8 +26,6 @@
 #include "base_error.h"
 #include "text.h"
 
-#define OSTREL_STAND_IN_EXPORT extern "C" __attribute__((visibility("default")))
-
 namespace {
 
 using ostrel::stand_in::dup_or_null;
@@ -218,7 +216,7 @@ void warn_once(const char *env_name, const char *value, const char *why)
 const ostrel_object_type_t OSTREL_ERROR_TYPE_BASE_DEFINITION = {
     nullptr, base_copy, base_free, base_printable};
 
-OSTREL_STAND_IN_EXPORT int ostrel_module_activate(ostrel_module_descriptor_t *module) noexcept
+int ostrel_module_activate(ostrel_module_descriptor_t *module) noexcept
 {
     if (module == nullptr) {
         return static_cast<int>(ostrel_error_put(ostrel_error_construct_error(
@@ -238,7 +236,7 @@ OSTREL_STAND_IN_EXPORT int ostrel_module_activate(ostrel_module_descriptor_t *mo
     return 0;
 }
 
-OSTREL_STAND_IN_EXPORT int ostrel_module_deactivate(ostrel_module_descriptor_t *module) noexcept
+int ostrel_module_deactivate(ostrel_module_descriptor_t *module) noexcept
 {
     Runtime &rt = runtime();
     std::lock_guard guard(rt.modules_lock);
@@ -255,7 +253,7 @@ OSTREL_STAND_IN_EXPORT int ostrel_module_deactivate(ostrel_module_descriptor_t *
     return module->deactivation_func != nullptr ? module->deactivation_func() : 0;
 }
 
-OSTREL_STAND_IN_EXPORT void ostrel_debug_init(const char *env_name, const char *level_names,
+void ostrel_debug_init(const char *env_name, const char *level_names,
                                               ostrel_debug_handle_t *handle) noexcept
 {
     if (handle == nullptr) {
@@ -314,12 +312,12 @@ OSTREL_STAND_IN_EXPORT void ostrel_debug_init(const char *env_name, const char *
     }
 }
 
-OSTREL_STAND_IN_EXPORT unsigned long ostrel_thread_self(void) noexcept
+unsigned long ostrel_thread_self(void) noexcept
 {
     return static_cast<unsigned long>(pthread_self());
 }
 
-OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_object_construct(const ostrel_object_type_t *type) noexcept
+ostrel_object_t *ostrel_object_construct(const ostrel_object_type_t *type) noexcept
 {
     if (type == nullptr) {
         return nullptr;
@@ -339,7 +337,7 @@ OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_object_construct(const ostrel_obj
     return reinterpret_cast<ostrel_object_t *>(views);
 }
 
-OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_object_copy(const ostrel_object_t *object) noexcept
+ostrel_object_t *ostrel_object_copy(const ostrel_object_t *object) noexcept
 {
     if (object == nullptr) {
         return nullptr;
@@ -366,7 +364,7 @@ OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_object_copy(const ostrel_object_t
     return reinterpret_cast<ostrel_object_t *>(&views[src - first]);
 }
 
-OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_object_upcast(ostrel_object_t *object,
+ostrel_object_t *ostrel_object_upcast(ostrel_object_t *object,
                                                              const ostrel_object_type_t *type) noexcept
 {
     if (object == nullptr || type == nullptr) {
@@ -381,19 +379,19 @@ OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_object_upcast(ostrel_object_t *ob
     return nullptr;
 }
 
-OSTREL_STAND_IN_EXPORT void ostrel_object_set_local_instance_data(ostrel_object_t *object, void *data) noexcept
+void ostrel_object_set_local_instance_data(ostrel_object_t *object, void *data) noexcept
 {
     if (object != nullptr) {
         reinterpret_cast<View *>(object)->data = data;
     }
 }
 
-OSTREL_STAND_IN_EXPORT void *ostrel_object_get_local_instance_data(const ostrel_object_t *object) noexcept
+void *ostrel_object_get_local_instance_data(const ostrel_object_t *object) noexcept
 {
     return object != nullptr ? reinterpret_cast<const View *>(object)->data : nullptr;
 }
 
-OSTREL_STAND_IN_EXPORT void ostrel_object_free(ostrel_object_t *object) noexcept
+void ostrel_object_free(ostrel_object_t *object) noexcept
 {
     if (object == nullptr) {
         return;
@@ -407,7 +405,7 @@ OSTREL_STAND_IN_EXPORT void ostrel_object_free(ostrel_object_t *object) noexcept
     std::free(first);
 }
 
-OSTREL_STAND_IN_EXPORT char *ostrel_object_printable_to_string(ostrel_object_t *object) noexcept
+char *ostrel_object_printable_to_string(ostrel_object_t *object) noexcept
 {
     if (object == nullptr) {
         return nullptr;
@@ -421,7 +419,7 @@ OSTREL_STAND_IN_EXPORT char *ostrel_object_printable_to_string(ostrel_object_t *
     return strdup("");
 }
 
-OSTREL_STAND_IN_EXPORT ostrel_result_t ostrel_error_put(ostrel_object_t *error) noexcept
+ostrel_result_t ostrel_error_put(ostrel_object_t *error) noexcept
 {
     Runtime &rt = runtime();
     std::lock_guard guard(rt.errors_lock);
@@ -439,7 +437,7 @@ OSTREL_STAND_IN_EXPORT ostrel_result_t ostrel_error_put(ostrel_object_t *error) 
     }
 }
 
-OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_error_peek(ostrel_result_t result) noexcept
+ostrel_object_t *ostrel_error_peek(ostrel_result_t result) noexcept
 {
     Runtime &rt = runtime();
     std::lock_guard guard(rt.errors_lock);
@@ -447,7 +445,7 @@ OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_error_peek(ostrel_result_t result
     return found != rt.errors.end() ? found->second : nullptr;
 }
 
-OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_error_get(ostrel_result_t result) noexcept
+ostrel_object_t *ostrel_error_get(ostrel_result_t result) noexcept
 {
     Runtime &rt = runtime();
     std::lock_guard guard(rt.errors_lock);
@@ -460,13 +458,13 @@ OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_error_get(ostrel_result_t result)
     return error;
 }
 
-OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_error_get_cause(ostrel_object_t *error) noexcept
+ostrel_object_t *ostrel_error_get_cause(ostrel_object_t *error) noexcept
 {
     const ostrel_stand_in_base_error *base = base_of(error);
     return base != nullptr ? base->cause : nullptr;
 }
 
-OSTREL_STAND_IN_EXPORT char *ostrel_error_print_chain(ostrel_object_t *error) noexcept
+char *ostrel_error_print_chain(ostrel_object_t *error) noexcept
 {
     if (error == nullptr) {
         return strdup("unknown error");
@@ -490,12 +488,12 @@ OSTREL_STAND_IN_EXPORT char *ostrel_error_print_chain(ostrel_object_t *error) no
     }
 }
 
-OSTREL_STAND_IN_EXPORT char *ostrel_error_print_friendly(ostrel_object_t *error) noexcept
+char *ostrel_error_print_friendly(ostrel_object_t *error) noexcept
 {
     return error != nullptr ? ostrel_object_printable_to_string(error) : strdup("unknown error");
 }
 
-OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_error_construct_error(
+ostrel_object_t *ostrel_error_construct_error(
     const ostrel_module_descriptor_t *module, ostrel_object_t *cause, int type,
     const char *source_file, const char *source_func, int source_line, const char *format, ...) noexcept
 {
@@ -514,26 +512,26 @@ OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_error_construct_error(
                           source_file, source_func, source_line);
 }
 
-OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_error_construct_errno_error(
+ostrel_object_t *ostrel_error_construct_errno_error(
     const ostrel_module_descriptor_t *module, ostrel_object_t *cause, int system_errno) noexcept
 {
     return construct_base(&errno_error_type, module, cause, 0, system_errno, nullptr, nullptr,
                           nullptr, 0);
 }
 
-OSTREL_STAND_IN_EXPORT int ostrel_error_get_type(ostrel_object_t *error) noexcept
+int ostrel_error_get_type(ostrel_object_t *error) noexcept
 {
     const ostrel_stand_in_base_error *base = base_of(error);
     return base != nullptr ? base->type : 0;
 }
 
-OSTREL_STAND_IN_EXPORT int ostrel_error_get_errno(ostrel_object_t *error) noexcept
+int ostrel_error_get_errno(ostrel_object_t *error) noexcept
 {
     const ostrel_stand_in_base_error *base = base_of(error);
     return base != nullptr ? base->system_errno : 0;
 }
 
-OSTREL_STAND_IN_EXPORT void *ostrel_libc_safe_malloc(size_t size) noexcept
+void *ostrel_libc_safe_malloc(size_t size) noexcept
 {
     void *block = std::malloc(size != 0 ? size : 1);
     if (block == nullptr) {

@@ -13,8 +13,6 @@
 #include "../common/base_error.h"
 #include "../common/text.h"
 
-#define OSTREL_STAND_IN_EXPORT extern "C" __attribute__((visibility("default")))
-
 namespace {
 
 using ostrel::stand_in::dup_or_null;
@@ -163,7 +161,7 @@ const ostrel_version_t gfs_version = {6, 0, 0, 0};
 ostrel_module_descriptor_t ostrel_i_gfs_module = {
     "ostrel_gridftp_server", gfs_activate, gfs_deactivate, nullptr, nullptr, &gfs_version, nullptr};
 
-OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_gfs_ftp_response_error_construct(
+ostrel_object_t *ostrel_gfs_ftp_response_error_construct(
     const ostrel_module_descriptor_t *module, ostrel_object_t *cause, int response_code,
     const char *response_error_code, const char *format, ...) noexcept
 {
@@ -195,7 +193,7 @@ OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_gfs_ftp_response_error_construct(
     return error;
 }
 
-OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_i_gfs_error_system(
+ostrel_object_t *ostrel_i_gfs_error_system(
     const ostrel_module_descriptor_t *module, int system_errno, const char *format, ...) noexcept
 {
     char *text = nullptr;
@@ -211,19 +209,19 @@ OSTREL_STAND_IN_EXPORT ostrel_object_t *ostrel_i_gfs_error_system(
     return construct(&system_error_type, module, nullptr, system_errno, text);
 }
 
-OSTREL_STAND_IN_EXPORT int ostrel_gfs_error_get_ftp_response_code(ostrel_object_t *error) noexcept
+int ostrel_gfs_error_get_ftp_response_code(ostrel_object_t *error) noexcept
 {
     const FtpResponse *ftp = first_ftp_in_chain(error);
     return ftp != nullptr ? ftp->code : 0;
 }
 
-OSTREL_STAND_IN_EXPORT const char *ostrel_gfs_error_get_ftp_response_error_code(ostrel_object_t *error) noexcept
+const char *ostrel_gfs_error_get_ftp_response_error_code(ostrel_object_t *error) noexcept
 {
     const FtpResponse *ftp = first_ftp_in_chain(error);
     return ftp != nullptr ? ftp->error_code : nullptr;
 }
 
-OSTREL_STAND_IN_EXPORT const char *ostrel_gfs_error_get_ftp_response_message(ostrel_object_t *error) noexcept
+const char *ostrel_gfs_error_get_ftp_response_message(ostrel_object_t *error) noexcept
 {
     const FtpResponse *ftp = first_ftp_in_chain(error);
     return ftp != nullptr ? ftp->message : nullptr;

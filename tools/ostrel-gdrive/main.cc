@@ -256,9 +256,15 @@ std::string utc(time_t time, const char *format)
 
 void print_entry(const LsOptions &options, const ostrel_google_metadata_t &m, const std::string &client)
 {
+    if (!options.json && !options.long_format) {
+        std::string line = shown(client);
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        return;
+    }
+    const char *export_mime = nullptr;
+    const char *kind = kind_of(m, &export_mime);
     if (options.json) {
-        const char *export_mime = nullptr;
-        const char *kind = kind_of(m, &export_mime);
         json_t *entry = json_object();
         json_object_set_new(entry, "driveName", json_string(m.name));
         json_object_set_new(entry, "clientName", json_stringn(client.data(), client.size()));
@@ -277,14 +283,6 @@ void print_entry(const LsOptions &options, const ostrel_google_metadata_t &m, co
         json_decref(entry);
         return;
     }
-    if (!options.long_format) {
-        std::string line = shown(client);
-        line += '\n';
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        return;
-    }
-    const char *export_mime = nullptr;
-    const char *kind = kind_of(m, &export_mime);
     const std::string size = m.size_set ? std::to_string(m.size) : "-";
     const std::string modified = m.modified_time_set ? utc(m.modified_time, "%Y-%m-%d %H:%M") : "-";
     std::string line;
