@@ -1,7 +1,9 @@
-// Export suffixes: name_in undoes name_out for any name, with any export
-// type word and extension of the export table, or none.
+// Export suffixes: the matcher agrees with the rule written out literally,
+// and name_in undoes name_out for any name, with any export type word and
+// extension of the export table, or none.
 #include <cstring>
 
+#include "export_suffix_reference.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -17,6 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Input input(data, size);
     const uint8_t choice = input.take();
     const std::string name = input.rest();
+    if (!same_suffix(ostrel::gdc::find_export_suffix(name), reference_export_suffix(name))) {
+        broken("find_export_suffix == reference", "\"" + name + "\"");
+    }
     const char *type = nullptr;
     const char *extension = nullptr;
     if (choice % 2 == 1) {

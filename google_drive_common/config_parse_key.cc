@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <array>
 #include <cstring>
 #include <string_view>
 
@@ -61,6 +62,11 @@ ostrel_result_t configuration_errorf(const char *path, const char *operation, co
     return first == std::string_view::npos ? std::string_view() : text.substr(first);
 }
 
+[[nodiscard]] std::string_view cut_at_nul(std::string_view text) noexcept
+{
+    return text.substr(0, text.find('\0'));
+}
+
 struct Option {
     std::string_view key;
     std::string_view value;
@@ -76,9 +82,10 @@ struct Option {
     if (equals == std::string_view::npos) {
         return false;
     }
-    const std::string_view key = trim_end(trim_start(text.substr(0, equals)));
+    // Key and value are handed on as C texts, which end at a NUL.
+    const std::string_view key = trim_end(cut_at_nul(trim_start(text.substr(0, equals))));
     std::string_view value = trim_start(text.substr(equals + 1));
-    value = value.substr(0, value.find('\n'));
+    value = cut_at_nul(value.substr(0, value.find('\n')));
     if (key.empty() || key.size() > max_text || value.empty() || value.size() > max_text) {
         return false;
     }
@@ -135,69 +142,108 @@ void clear_strings(const Key *config_keys) noexcept
     return true;
 }
 
-// Reads one whole line (without its line feed) into a block that grows as
-// needed; false at the end of the file.
+// Longest text a line may hold between its leading white space and its
+// comment: a key and a value of the longest, an "=" and room for blanks.
+constexpr size_t max_line = 4 * max_text;
+
+enum class LineRead { line, end, too_long, read_error };
+
+// Reads a file line by line at a fixed memory cost: leading white space and
+// comments pass as a stream, and a line whose text outgrows max_line is
+// reported as soon as it does, so a file without line feeds cannot grow it.
 class LineReader {
 public:
     explicit LineReader(FILE *file) noexcept : file_(file) {}
-    [[nodiscard]] bool next(std::string_view *line, bool *out_of_memory) noexcept
+    [[nodiscard]] LineRead next(std::string_view *line) noexcept
     {
         size_t length = 0;
+        size_t consumed = 0;
+        bool started = false;
+        bool comment = false;
         int c = 0;
         while ((c = std::getc(file_)) != EOF && c != '\n') {
-            if (length == block_.capacity()
-                && block_.reserve(block_.capacity() == 0 ? 256 : block_.capacity() * 2) == nullptr) {
-                *out_of_memory = true;
-                return false;
+            ++consumed;
+            if (comment || (!started && white_space.find(static_cast<char>(c)) != std::string_view::npos)) {
+                continue;
             }
-            block_.data()[length++] = static_cast<char>(c);
+            if (c == '#') {
+                comment = true;
+                continue;
+            }
+            started = true;
+            if (length == line_.size()) {
+                // Trailing blanks go with the line's end; anything else is too much.
+                if (white_space.find(static_cast<char>(c)) == std::string_view::npos) {
+                    return LineRead::too_long;
+                }
+                continue;
+            }
+            line_[length++] = static_cast<char>(c);
         }
-        if (c == EOF && length == 0) {
-            return false;
+        if (c == EOF && std::ferror(file_)) {
+            return LineRead::read_error;
         }
-        *line = std::string_view(block_.data(), length);
-        return true;
+        if (c == EOF && consumed == 0) {
+            return LineRead::end;
+        }
+        *line = std::string_view(line_.data(), length);
+        return LineRead::line;
     }
 
 private:
     FILE *file_;
-    GrowingBlock block_;
+    std::array<char, max_line> line_;
 };
 
 struct FileCloser {
     void operator()(FILE *file) const noexcept { std::fclose(file); }
 };
 
-[[nodiscard]] ostrel_result_t parse_lines(FILE *file, const char *path, const Key *config_keys,
-                                          bool ignore_unknown) noexcept
+// A file that cannot be read at all (a directory, say) fails like one that
+// cannot be opened: the table is left as it was.
+struct LinesParsed {
+    ostrel_result_t result;
+    bool table_touched;
+};
+
+[[nodiscard]] LinesParsed parse_lines(FILE *file, const char *path, const Key *config_keys,
+                                      bool ignore_unknown) noexcept
 {
     LineReader reader(file);
     OptionTexts texts;
-    bool out_of_memory = false;
     std::string_view line;
-    for (int number = 1; reader.next(&line, &out_of_memory); ++number) {
-        line = trim_end(trim_start(line.substr(0, line.find('#'))));
-        if (line.empty()) {
+    bool stored_any = false;
+    for (int number = 1;; ++number) {
+        const LineRead read = reader.next(&line);
+        if (read == LineRead::end) {
+            return {OSTREL_SUCCESS, true};
+        }
+        if (read == LineRead::read_error) {
+            return {configuration_error(path, parsing_file, std::strerror(errno)), stored_any};
+        }
+        line = trim_end(line);
+        if (read == LineRead::line && line.empty()) {
             continue;
         }
         Option option;
-        if (!scan_option(line, &option)) {
-            return configuration_errorf(path, parsing_file, "Syntax error line %d", number);
+        if (read == LineRead::too_long || !scan_option(line, &option)) {
+            return {configuration_errorf(path, parsing_file, "Syntax error line %d", number), true};
         }
         if (!texts.assign(option.key, option.value, {})) {
-            return system_error("malloc");
+            return {system_error("malloc"), true};
         }
         bool parsed = false;
         if (const ostrel_result_t result = ostrel_i_google_drive_config_parse_key(path, number, texts.key(),
                                                                                   texts.value(), config_keys, &parsed)) {
-            return result;
+            return {result, true};
         }
+        stored_any = true;
         if (!parsed && !ignore_unknown) {
-            return configuration_errorf(path, parsing_file, "Unknown configuration option \"%s\" on line %d",
-                                        texts.key(), number);
+            return {configuration_errorf(path, parsing_file, "Unknown configuration option \"%s\" on line %d",
+                                         texts.key(), number),
+                    true};
         }
     }
-    return out_of_memory ? system_error("malloc") : OSTREL_SUCCESS;
 }
 
 [[nodiscard]] ostrel_result_t parse_options(std::string_view text, const Key *config_keys, bool ignore_unknown) noexcept
@@ -295,13 +341,13 @@ ostrel_result_t ostrel_i_google_drive_config_parse_file(const char *path,
     OSTREL_GDC_REQUIRE(config_keys != NULL);
     const std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "r"));
     if (file == nullptr) {
-        return ostrel::gdc::configuration_error(path, opening_file, nullptr);
+        return ostrel::gdc::configuration_error(path, opening_file, std::strerror(errno));
     }
-    const ostrel_result_t result = parse_lines(file.get(), path, config_keys, ignore_unknown);
-    if (result != OSTREL_SUCCESS) {
+    const LinesParsed parsed = parse_lines(file.get(), path, config_keys, ignore_unknown);
+    if (parsed.result != OSTREL_SUCCESS && parsed.table_touched) {
         clear_strings(config_keys);
     }
-    return result;
+    return parsed.result;
 }
 
 ostrel_result_t ostrel_i_google_drive_config_parse_string(const char *text,

@@ -274,6 +274,23 @@ ostrel_result_t invalid_path_error(const char *path, const char *details) noexce
                                                                     "GridFTP-Path: %s", path));
 }
 
+ostrel_result_t invalid_id_error(const char *path, const char *what, const char *id) noexcept
+{
+    const ExactText details = exact_text([what, id](auto &out) {
+        out.put("The ");
+        out.put(what);
+        out.put(" id \"");
+        out.put(id);
+        out.put("\" is not a Drive file id: an id is one or more letters, digits, \"_\", \"-\" or blanks");
+    });
+    if (details.text == nullptr) {
+        return system_error("malloc");
+    }
+    OSTREL_GDC_REQUIRE(details.written == details.counted);
+    const Owned<char> owned(details.text);
+    return invalid_path_error(path, owned.get());
+}
+
 ostrel_result_t configuration_error(const char *path, const char *operation, const char *details) noexcept
 {
     ostrel_google_drive_error_info_entry_t entries[] = {

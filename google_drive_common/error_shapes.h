@@ -17,6 +17,11 @@ namespace ostrel::gdc {
 // its cause is a Drive error carrying them as "GD-Details".
 [[nodiscard]] ostrel_result_t invalid_path_error(const char *path, const char *details) noexcept;
 
+// A refused Drive file id: the invalid-path error for path whose details
+// name the id and what an id may hold. what says whose id it is ("file",
+// "parent").
+[[nodiscard]] ostrel_result_t invalid_id_error(const char *path, const char *what, const char *id) noexcept;
+
 // A configuration error: FTP 500 "CONFIGURATION_ERROR" whose cause is a
 // Drive error with "GD-Path", "GD-Operation" and "GD-Details" (may be NULL).
 [[nodiscard]] ostrel_result_t configuration_error(const char *path, const char *operation,

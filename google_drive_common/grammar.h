@@ -55,6 +55,20 @@ template <class Text>
            || c == ' ';
 }
 
+// Whether text can stand in an ID token: one or more ID characters.
+[[nodiscard]] inline bool is_id(std::string_view text) noexcept
+{
+    if (text.empty()) {
+        return false;
+    }
+    for (const char c : text) {
+        if (!is_id_char(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 constexpr std::string_view id_stem = ".{ID";
 
 struct IdMatch {
@@ -116,8 +130,10 @@ constexpr WholeNameToken whole_name_tokens[] = {{"{dot", "."}, {"{dotdot", ".."}
 constexpr std::string_view slash_stem = "{slash";
 
 // Where a name carries an export suffix: base "{export-" type "}" filler "."
-// extension, found by the last ".", the last "{" before it, which must open
-// "{export-", and the first "}" after that, before the dot.
+// extension. Found by the last "." and the last "{" of the whole name: the
+// "{" must stand before the dot and open "{export-", and the first "}" after
+// it must stand before the dot too. So the extension holds neither "." nor
+// "{", and a "{" after the final dot means there is no suffix.
 struct ExportSuffix {
     size_t open;
     size_t close;
@@ -141,7 +157,7 @@ constexpr std::string_view export_opening = "{export-";
     if (dot == std::string_view::npos) {
         return std::nullopt;
     }
-    const size_t open = last_of(name.substr(0, dot), '{');
+    const size_t open = last_of(name, '{');
     if (open == std::string_view::npos || open > dot || name.substr(open, export_opening.size()) != export_opening) {
         return std::nullopt;
     }

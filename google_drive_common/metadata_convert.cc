@@ -11,6 +11,7 @@
 #include "error_shapes.h"
 #include "memory.h"
 #include "stop.h"
+#include "utf8.h"
 
 namespace {
 
@@ -177,9 +178,15 @@ template <class TextOf>
     if (md5 != nullptr && std::strlen(md5) < sizeof metadata->md5_checksum) {
         std::strcpy(metadata->md5_checksum, md5);
     }
+    // Only decimal digits that fit are a size; anything else leaves it unset.
     if (const char *size = string_member(json, "size")) {
-        metadata->size = std::strtoumax(size, nullptr, 10);
-        metadata->size_set = true;
+        const char *const end = size + std::strlen(size);
+        uintmax_t value = 0;
+        const auto [stop, error] = std::from_chars(size, end, value);
+        if (size != end && stop == end && error == std::errc()) {
+            metadata->size = value;
+            metadata->size_set = true;
+        }
     }
     if (const json_t *parents = json_object_get(json, "parents")) {
         result = parse_list(parents, &metadata->parent_count, &metadata->parents, true, json_string_value);
@@ -228,11 +235,17 @@ template <class TextOf>
     return copy_list(src->parents, src->parent_count, &dst->parents, &dst->parent_count);
 }
 
-// Inserts a new JSON string of text under key; both refusals of the JSON
-// library (no memory, text not UTF-8) are allocation failures.
+// Inserts a new JSON string of text under key. The JSON library refuses
+// both for want of memory and for a text that is not UTF-8; the second is
+// told apart so that errno says which.
 [[nodiscard]] ostrel_result_t insert_string(json_t *object, const char *key, const char *text) noexcept
 {
+    errno = 0;
     json_t *value = json_string(text);
+    if (value == nullptr && errno != ENOMEM && !ostrel::gdc::is_strict_utf8(text)) {
+        errno = EILSEQ;
+        return system_error("malloc");
+    }
     if (value == nullptr || json_object_set_new(object, key, value) != 0) {
         return system_error("malloc");
     }
@@ -258,7 +271,7 @@ template <class TextOf>
     return result;
 }
 
-// Years outside -999 to 9999 do not fit the four-digit form.
+// Only years 0000 to 9999 fit the four-digit form that parsing reads back.
 [[nodiscard]] ostrel_result_t ostrel_l_meta_set_datetime(json_t *object, const char *key, time_t value) noexcept
 {
     OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
@@ -266,28 +279,21 @@ template <class TextOf>
     tm broken_down = {};
     if (gmtime_r(&value, &broken_down) == nullptr) {
         result = system_error("gmtime_r");
-    } else if (broken_down.tm_year > 9999 - 1900 || broken_down.tm_year < -999 - 1900) {
+    } else if (broken_down.tm_year > 9999 - 1900 || broken_down.tm_year < 0 - 1900) {
         errno = EOVERFLOW;
         result = system_error("gmtime_r");
     } else {
         char text[21] = {};
-        const int year = broken_down.tm_year + 1900;
-        if (year >= 1000) {
-            // What strftime writes for four-digit years, without its cost.
-            const int fields[6] = {year, broken_down.tm_mon + 1, broken_down.tm_mday, broken_down.tm_hour,
-                                   broken_down.tm_min, broken_down.tm_sec};
-            char *p = text;
-            for (int i = 0; i < 6; ++i) {
-                const int digits = i == 0 ? 4 : 2;
-                for (int d = digits - 1, value = fields[i]; d >= 0; --d, value /= 10) {
-                    p[d] = static_cast<char>('0' + value % 10);
-                }
-                p += digits;
-                *p++ = "--T::Z"[i];
+        const int fields[6] = {broken_down.tm_year + 1900, broken_down.tm_mon + 1, broken_down.tm_mday,
+                               broken_down.tm_hour,          broken_down.tm_min,     broken_down.tm_sec};
+        char *p = text;
+        for (int i = 0; i < 6; ++i) {
+            const int digits = i == 0 ? 4 : 2;
+            for (int d = digits - 1, value = fields[i]; d >= 0; --d, value /= 10) {
+                p[d] = static_cast<char>('0' + value % 10);
             }
-        } else {
-            const size_t rs = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &broken_down);
-            OSTREL_GDC_REQUIRE(rs != 0);
+            p += digits;
+            *p++ = "--T::Z"[i];
         }
         result = insert_string(object, key, text);
     }
@@ -346,9 +352,17 @@ template <class MakeItem>
     char *const *const array = metadata->parents;
     for (size_t i = 0; i < metadata->parent_count; ++i) {
         OSTREL_GDC_REQUIRE(array[i] != NULL);
-        OSTREL_GDC_REQUIRE(strcmp(array[i], OSTREL_GOOGLE_DRIVE_NAME_TRASH) != 0);
-        OSTREL_GDC_REQUIRE(strcmp(array[i], OSTREL_GOOGLE_DRIVE_NAME_STARRED) != 0);
-        OSTREL_GDC_REQUIRE(strcmp(array[i], OSTREL_GOOGLE_DRIVE_NAME_SHARED_WITH_ME) != 0);
+        // The plug-in's virtual folders are no Drive parents; a resource that
+        // names one as its parent came from Drive and is refused, not fatal.
+        for (const char *virtual_folder : {OSTREL_GOOGLE_DRIVE_NAME_TRASH, OSTREL_GOOGLE_DRIVE_NAME_STARRED,
+                                           OSTREL_GOOGLE_DRIVE_NAME_SHARED_WITH_ME}) {
+            if (std::strcmp(array[i], virtual_folder) == 0) {
+                errno = EINVAL;
+                const ostrel_result_t refused = system_error("ostrel_l_meta_set_parents_array");
+                OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(refused);
+                return refused;
+            }
+        }
     }
     const ostrel_result_t result = set_array(object, "parents", metadata->parent_count, [array](size_t i, json_t **item) {
         *item = json_string(array[i]);

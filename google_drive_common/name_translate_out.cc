@@ -81,6 +81,13 @@ ostrel_result_t ostrel_google_drive_name_translate_out(const ostrel_google_metad
     OSTREL_GDC_REQUIRE(metadata != NULL && metadata->name != NULL);
     OSTREL_GDC_REQUIRE(!metadata->append_id || metadata->id != NULL);
     *output_namep = nullptr;
+    // The id comes from Drive: one that cannot stand in an ID token would
+    // read back as another name, or put a "/" into this one.
+    if (metadata->append_id && !is_id(metadata->id)) {
+        const ostrel_result_t result = invalid_id_error(metadata->name, "file", metadata->id);
+        OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+        return result;
+    }
     const char *const stub_extension = ostrel_google_drive_doc_extension(metadata->mime_type);
     // A plain name without ID token is its own escaped form.
     const std::string_view name = metadata->name;

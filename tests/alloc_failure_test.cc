@@ -14,6 +14,7 @@
 #include <string>
 
 #include "memory.h"
+#include "support/names.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -104,9 +105,13 @@ TEST_F(AllocFailure, NameTranslationBothWays)
             const char *mime = nullptr;
             const ostrel_result_t result = ostrel_google_drive_name_translate_in(name.c_str(), &out, &mime, &id, false);
             if (result == OSTREL_SUCCESS) {
+                // Success hands out the name, whatever failed on the way.
+                const bool whole = out != nullptr && out != reinterpret_cast<char *>(1)
+                                   && id != reinterpret_cast<char *>(1);
+                EXPECT_TRUE(whole);
                 std::free(out);
                 std::free(id);
-                return true;
+                return whole;
             }
             EXPECT_EQ(out, nullptr);
             EXPECT_EQ(id, nullptr);
@@ -114,22 +119,32 @@ TEST_F(AllocFailure, NameTranslationBothWays)
         }), 0);
     }
     const std::string long_drive = std::string(300, '/');
-    for (const char *name : {"a/b", "Notes", ".", long_drive.c_str()}) {
-        failure_points("translate_out", [&](bool) {
-            ostrel_google_metadata_t metadata = {};
-            metadata.name = const_cast<char *>(name);
-            metadata.mime_type = const_cast<char *>("application/vnd.google-apps.document");
-            metadata.id = const_cast<char *>("1AbC");
-            metadata.append_id = true;
-            char *out = reinterpret_cast<char *>(1);
-            const ostrel_result_t result = ostrel_google_drive_name_translate_out(&metadata, &out);
-            if (result == OSTREL_SUCCESS) {
-                std::free(out);
-                return true;
-            }
-            EXPECT_EQ(out, nullptr);
-            return is_malloc_error(result);
-        });
+    const std::string long_plain = std::string(300, 'p');
+    for (const char *name : {"a/b", "Notes", ".", long_drive.c_str(), long_plain.c_str()}) {
+        ostrel_google_metadata_t metadata = {};
+        metadata.name = const_cast<char *>(name);
+        metadata.mime_type = const_cast<char *>("application/vnd.google-apps.document");
+        metadata.id = const_cast<char *>("1AbC");
+        for (const bool append_id : {true, false}) {
+            metadata.append_id = append_id;
+            const std::string expected = ostrel::test::translate_out(name, metadata.mime_type,
+                                                                     append_id ? metadata.id : nullptr);
+            failure_points("translate_out", [&](bool) {
+                char *out = reinterpret_cast<char *>(1);
+                const ostrel_result_t result = ostrel_google_drive_name_translate_out(&metadata, &out);
+                if (result == OSTREL_SUCCESS) {
+                    // Success hands out the whole name, whatever failed on the way.
+                    const bool whole = out != nullptr && out != reinterpret_cast<char *>(1) && out == expected;
+                    EXPECT_TRUE(whole) << name;
+                    if (out != reinterpret_cast<char *>(1)) {
+                        std::free(out);
+                    }
+                    return whole;
+                }
+                EXPECT_EQ(out, nullptr);
+                return is_malloc_error(result);
+            });
+        }
     }
 }
 

@@ -3,7 +3,9 @@
 
 #include "support/temp_path.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -120,8 +122,15 @@ TEST(ConfigFile, LinesCommentsNumbersAndErrors)
         {"off_t letters", "size = 12k\n", false, "Invalid value on line 1 \"12k\" (expected off_t)", "NULL", -7, -7},
         {"off_t range", "size = 9223372036854775808\n", false,
          "Invalid value on line 1 \"9223372036854775808\" (expected off_t)", "NULL", -7, -7},
-        {"binary bytes", std::string("name = a\x01\xff\n\x00\x02 = 3\n", 18), false,
-         "Unknown configuration option \"\" on line 2", "NULL", -7, -7},
+        {"binary bytes", std::string("name = a\x01\xff\n\x00\x02 = 3\n", 18), false, "Syntax error line 2", "NULL",
+         -7, -7},
+        {"value starting with a NUL", std::string("name = \0x\n", 10), false, "Syntax error line 1", "NULL", -7, -7},
+        {"blanks around the equals", "name" + std::string(700, ' ') + "=" + std::string(300, '\t') + "v\n", false, "",
+         "v", -7, -7},
+        {"trailing blanks of any length", "name = v" + std::string(5000, ' ') + "# " + std::string(5000, 'c') + "\n",
+         false, "", "v", -7, -7},
+        {"line beyond any key and value", "name = v" + std::string(5000, ' ') + "w\n", false, "Syntax error line 1",
+         "NULL", -7, -7},
     };
     for (const FileCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -147,8 +156,27 @@ TEST(ConfigFile, AnAbsentFileIsAnOpeningError)
     table.text = strdup("kept");
     const std::string path = ostrel::test::temp_path("missing/none.conf");
     EXPECT_EQ(details_of(ostrel_i_google_drive_config_parse_file(path.c_str(), table.keys, false)),
-              (Details{path, "Opening Google Drive DSI configuration file", "NULL"}));
+              (Details{path, "Opening Google Drive DSI configuration file", std::strerror(ENOENT)}));
     EXPECT_STREQ(table.text, "kept");
+}
+
+// A file that opens but cannot be read is a failure, not an empty file.
+TEST(ConfigFile, ADirectoryIsAReadError)
+{
+    Table table;
+    table.text = strdup("kept");
+    const std::string path = ostrel::test::temp_path("");
+    EXPECT_EQ(details_of(ostrel_i_google_drive_config_parse_file(path.c_str(), table.keys, false)),
+              (Details{path, FILE_OP, std::strerror(EISDIR)}));
+    EXPECT_STREQ(table.text, "kept");
+}
+
+// Endless text without a line feed is refused at once, not gathered.
+TEST(ConfigFile, AnEndlessLineIsASyntaxErrorAtAFixedCost)
+{
+    Table table;
+    EXPECT_EQ(details_of(ostrel_i_google_drive_config_parse_file("/dev/zero", table.keys, false)),
+              (Details{"/dev/zero", FILE_OP, "Syntax error line 1"}));
 }
 
 struct StringCase {

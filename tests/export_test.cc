@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "export_suffix_reference.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -412,6 +413,8 @@ TEST_F(ExportConfig, NameOutAppendsOrProtectsBySuffixShape)
         {"a{export-gdoc++}.pdf", "a{export-gdoc+++}.pdf"},
         {"a{exportgdoc}.pdf", "a{exportgdoc}.pdf"},
         {"a.{export-gdoc}", "a.{export-gdoc}"},
+        {"a{export-gdoc}.pd{f", "a{export-gdoc}.pd{f"},
+        {"a{export-gdoc}.{IDx}", "a{export-gdoc}.{IDx}"},
         {"", ""},
     };
     for (const auto &[in, out] : untyped) {
@@ -436,6 +439,7 @@ TEST_F(ExportConfig, NameInRemovesTheSuffixOrOneProtectingPlus)
         {"a{export-x}y}.z", {"a", "x", "z"}},
         {"a{export-gdoc}{x}.pdf", {"a{export-gdoc}{x}.pdf", "NULL", "NULL"}},
         {"a{export-gdoc.pdf}", {"a{export-gdoc.pdf}", "NULL", "NULL"}},
+        {"a{export-gdoc}.pd{f", {"a{export-gdoc}.pd{f", "NULL", "NULL"}},
         {"plain.txt", {"plain.txt", "NULL", "NULL"}},
         {"", {"", "NULL", "NULL"}},
     };
@@ -467,6 +471,37 @@ TEST_F(ExportConfig, NameInUndoesNameOutForEveryWordAndExtension)
                       (NameIn{base, text_or_null(type), text_or_null(extension)}));
         }
     }
+}
+
+// Every name of up to six pieces from an alphabet of the rule's own parts.
+TEST_F(ExportConfig, MatcherAgreesWithTheLiteralRuleOnEveryShortName)
+{
+    constexpr const char *pieces[] = {"{", "}", ".", "+", "{export-", "gdoc", "x"};
+    constexpr size_t piece_count = std::size(pieces);
+    std::vector<size_t> digits;
+    size_t checked = 0;
+    for (size_t length = 0; length <= 6; ++length) {
+        digits.assign(length, 0);
+        for (bool more = true; more; ++checked) {
+            std::string name;
+            for (const size_t d : digits) {
+                name += pieces[d];
+            }
+            const auto expected = ostrel::fuzz::reference_export_suffix(name);
+            ASSERT_TRUE(ostrel::fuzz::same_suffix(ostrel::gdc::find_export_suffix(name), expected)) << name;
+            const std::string protected_name
+                = expected ? name.substr(0, expected->close) + "+" + name.substr(expected->close) : name;
+            ASSERT_EQ(name_out(name), protected_name) << name;
+            more = false;
+            for (size_t i = 0; i < length && !more; ++i) {
+                more = ++digits[i] < piece_count;
+                if (!more) {
+                    digits[i] = 0;
+                }
+            }
+        }
+    }
+    EXPECT_GT(checked, 130000u);
 }
 
 TEST_F(ExportConfig, AnUntypedNameKeepsRoomForTheLongestStubExtension)

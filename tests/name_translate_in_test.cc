@@ -73,6 +73,8 @@ TEST_F(NameTranslateIn, UnescapesTokensAndTakesTheId)
         {"x{export-gdoc++}.y.gdoc", {0, "x{export-gdoc+}.y", DOC, "NULL"}},
         {"x{export-gdoc}.y.gdoc", {0, "x{export-gdoc}.y", DOC, "NULL"}},
         {"x{export-gmap}.pdf", {0, "x", "NULL", "NULL"}},
+        {"a{export-gdoc}.pd{f", {0, "a{export-gdoc}.pd{f", "NULL", "NULL"}},
+        {"a{export-gdoc}.{IDx}", {0, "a{export-gdoc}", "NULL", "x"}},
         {"caf\xc3\xa9 \xe6\x97\xa5\xf0\x9f\x98\x80", {0, "caf\xc3\xa9 \xe6\x97\xa5\xf0\x9f\x98\x80", "NULL", "NULL"}},
     };
     for (const InCase &c : cases) {

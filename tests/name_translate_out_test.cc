@@ -10,6 +10,7 @@
 namespace {
 
 using ostrel::test::ModuleTest;
+using ostrel::test::OwnedError;
 using ostrel::test::TraceCapture;
 using ostrel::test::translate_out;
 
@@ -55,6 +56,8 @@ TEST_F(NameTranslateOut, EscapesAppendsTheIdAndEndsWithTheSuffix)
         {"Survey", "application/vnd.google-apps.form", nullptr, "pdf", "Survey.gform"},
         {"a{export-gdoc}.pdf", "application/pdf", nullptr, "pdf", "a{export-gdoc+}.pdf"},
         {"x{export-gdoc}.y", DOC, nullptr, nullptr, "x{export-gdoc+}.y.gdoc"},
+        {"a{export-gdoc}.{IDx}", nullptr, nullptr, nullptr, "a{export-gdoc}.{ID+x}"},
+        {"a{export-gdoc}.pd{f", nullptr, nullptr, "pdf", "a{export-gdoc}.pd{f"},
         {".", nullptr, "abc", nullptr, "{dot}.{IDabc}"},
         {"", nullptr, nullptr, nullptr, ""},
         {"", DOC, nullptr, nullptr, ".gdoc"},
@@ -92,12 +95,42 @@ TEST_F(NameTranslateOut, LongNamesAndIds)
     EXPECT_EQ(out.size(), name.size() * 7 + (id.size() + 5) + std::strlen(".gdoc"));
 }
 
-TEST(NameTranslateOutDeathTest, AnIdWithASlashBreaksTheInvariant)
+// An id outside the ID set would read back as another name (or put a "/"
+// into this one): it is refused, whatever else the record holds.
+TEST_F(NameTranslateOut, RefusesAnIdThatCannotStandInAnIdToken)
 {
-    EXPECT_DEATH((void) translate_out("a", nullptr, "x/y"),
-                 "google_drive_common/name_translate_out.cc:[0-9]+: .*strchr\\(escaped, '/'\\) == NULL");
+    for (const char *id : {"a/b", "a}b", "", "+x", "a.b", "a{b", "\xc3\xa9"}) {
+        SCOPED_TRACE(id);
+        ostrel_google_metadata_t metadata = {};
+        metadata.name = const_cast<char *>("report.txt");
+        metadata.id = const_cast<char *>(id);
+        metadata.append_id = true;
+        char *out = reinterpret_cast<char *>(1);
+        OwnedError error(ostrel_google_drive_name_translate_out(&metadata, &out));
+        EXPECT_EQ(out, nullptr);
+        ASSERT_NE(error.error, nullptr);
+        EXPECT_EQ(ostrel_gfs_error_get_ftp_response_code(error.error), 553);
+        EXPECT_STREQ(ostrel_gfs_error_get_ftp_response_error_code(error.error), "INVALID_PATH_NAME");
+        EXPECT_STREQ(ostrel_gfs_error_get_ftp_response_message(error.error), "GridFTP-Path: report.txt");
+        EXPECT_EQ(ostrel::test::text_or_null(ostrel_google_drive_error_get_info(error.error, "GD-Details")),
+                  "The file id \"" + std::string(id)
+                      + "\" is not a Drive file id: an id is one or more letters, digits, \"_\", \"-\" or blanks");
+        metadata.append_id = false;  // without the token the id is not read
+        ASSERT_EQ(ostrel_google_drive_name_translate_out(&metadata, &out), OSTREL_SUCCESS);
+        EXPECT_STREQ(out, "report.txt");
+        std::free(out);
+    }
+}
+
+TEST(NameTranslateOutDeathTest, AbsentArgumentsStop)
+{
     ostrel_google_metadata_t metadata = {};
     metadata.name = const_cast<char *>("a");
+    metadata.append_id = true;
+    char *out = nullptr;
+    EXPECT_DEATH((void) ostrel_google_drive_name_translate_out(&metadata, &out),
+                 "name_translate_out.cc:[0-9]+: .*!metadata->append_id \\|\\| metadata->id != NULL");
+    metadata.append_id = false;
     EXPECT_DEATH((void) ostrel_google_drive_name_translate_out(&metadata, nullptr), "output_namep != NULL");
 }
 

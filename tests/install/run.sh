@@ -19,3 +19,10 @@ mkdir -p "$prefix/bin"
 ${CC:-cc} -std=c11 -pedantic -Wall -Wextra -Werror -o "$prefix/bin/ostrel-install-check" "$here/main.c" \
   $(pkg-config --cflags --libs ostrel-google-drive-common)
 LD_LIBRARY_PATH="$libdir" "$prefix/bin/ostrel-install-check"
+
+# A program that uses only this library's symbols, linked --as-needed (as
+# Debian does by default), starts without LD_LIBRARY_PATH.
+# shellcheck disable=SC2046
+${CC:-cc} -std=c11 -pedantic -Wall -Wextra -Werror -o "$prefix/bin/ostrel-library-only" "$here/library_only.c" \
+  -Wl,--as-needed $(pkg-config --cflags --libs ostrel-google-drive-common) -Wl,-rpath,"$libdir"
+env -u LD_LIBRARY_PATH "$prefix/bin/ostrel-library-only"
