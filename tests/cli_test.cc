@@ -45,16 +45,20 @@ struct Outcome {
     std::string err;
 };
 
-// Runs the tool with args (and stdin from a file when given), tracing off.
-Outcome run(const std::vector<std::string> &args, const std::string &input = "/dev/null")
+// Runs the tool with args (and stdin from a file when given), tracing off;
+// env is put before it, stdout redirected to out_target when one is given.
+Outcome run(const std::vector<std::string> &args, const std::string &input = "/dev/null", const std::string &env = "",
+            const std::string &out_target = "")
 {
     const std::string out = ostrel::test::temp_path("cli.out");
     const std::string err = ostrel::test::temp_path("cli.err");
-    std::string command = "env -u OSTREL_GOOGLE_DRIVE_DEBUG " + quoted(OSTREL_TOOL_FILE);
+    std::ofstream(out, std::ios::trunc).close();
+    std::string command = "env -u OSTREL_GOOGLE_DRIVE_DEBUG " + env + " " + quoted(OSTREL_TOOL_FILE);
     for (const std::string &arg : args) {
         command += " " + quoted(arg);
     }
-    command += " <" + quoted(input) + " >" + quoted(out) + " 2>" + quoted(err);
+    command += " <" + quoted(input) + (out_target.empty() ? " >" + quoted(out) : " " + out_target) + " 2>"
+               + quoted(err);
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};
 }
@@ -91,6 +95,10 @@ TEST(Cli, ExampleListingAndCommandsMatchTheirGoldenOutputs)
         {"split.out", {"split", "/docs/x.{IDab}/notes{export-gsheet}.csv"}},
         {"formats.out", {"formats", "--export", "documents=docx,drawings=svg"}},
         {"help.out", {"--help"}},
+        {"ls-hostile.out", {"ls", source_dir + "/tests/cli/hostile.ndjson"}},
+        {"ls-long-hostile.out", {"ls", "-l", source_dir + "/tests/cli/hostile.ndjson"}},
+        {"ls-json-hostile.out", {"ls", "--json", source_dir + "/tests/cli/hostile.ndjson"}},
+        {"in-bytes.out", {"in", "c1\xc2\x85 and \xc2\xa9", "back\\slash"}},
     };
     for (const GoldenCase &c : cases) {
         SCOPED_TRACE(c.golden);
@@ -118,6 +126,93 @@ TEST(Cli, AllThreeListingFormatsGiveTheSameNames)
     }
     const Outcome single = run({"ls", write_temp("one.json", "{\n  \"name\": \".\"\n}\n")});
     EXPECT_EQ(single.out, "{dot}\n");
+}
+
+// Pages written one after another are one listing; a last page that is not
+// the last, or a search Drive did not finish, is said, without failing.
+TEST(Cli, PagesAreOneListingAndIncompleteOnesAreSaid)
+{
+    const std::string pages = write_temp(
+        "pages.json", "\xef\xbb\xbf{\n \"nextPageToken\": \"t1\",\n \"files\": [{\"name\": \"a\"}]\n}\n"
+                      "{\"incompleteSearch\": true, \"files\": [{\"name\": \"b\"}], \"nextPageToken\": \"t2\"}");
+    Outcome result = run({"ls", pages});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "a\nb\n");
+    EXPECT_EQ(result.err, "ostrel-gdrive: " + pages
+                              + ": warning: the listing ends with a page that has a nextPageToken: it is one page of "
+                                "several, and the files of the pages after it are missing\nostrel-gdrive: "
+                              + pages + ": warning: Drive did not search everything (incompleteSearch): files may be "
+                                        "missing\n");
+    const std::string last = write_temp("last.ndjson", "{\"nextPageToken\": \"t\", \"files\": []}\n"
+                                                       "{\"kind\": \"drive#fileList\", \"files\": [{\"name\": \"c\"}]}\n");
+    result = run({"ls", last});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "c\n");
+    EXPECT_EQ(result.err, "");
+}
+
+// Output that cannot be written, and input that cannot be read after its
+// first line, are failures; a reader that goes away is not.
+TEST(Cli, FailedWritesAndReadsAreErrors)
+{
+    Outcome result = run({"ls", example}, "/dev/null", "", ">/dev/full");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "ostrel-gdrive: standard output: No space left on device\n");
+    result = run({"formats"}, "/dev/null", "", ">&-");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "ostrel-gdrive: standard output: Bad file descriptor\n");
+    std::string lines;
+    for (int i = 0; i < 20000; ++i) {
+        lines += "{\"name\": \"file " + std::to_string(i) + "\"}\n";
+    }
+    const std::string many = write_temp("many.ndjson", lines);
+    result = run({"ls", many}, "/dev/null", "", "| head -n 1 >/dev/null");
+    EXPECT_EQ(result.err, "");
+    // A read error after the first line, read whole and streamed.
+    const std::string fail_read = std::string("LD_PRELOAD=") + OSTREL_FAIL_READ_FILE
+                                  + " ASAN_OPTIONS=verify_asan_link_order=0 OSTREL_TEST_READ_LIMIT=30";
+    const std::string array = write_temp("array.json", "[\n{\"name\": \"a\"},\n{\"name\": \"b\"},\n{\"name\": \"c\"}\n]\n");
+    result = run({"ls", array}, "/dev/null", fail_read);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "ostrel-gdrive: " + array + ": Input/output error\n");
+    result = run({"ls", many}, "/dev/null", fail_read);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "file 0\n");
+    EXPECT_EQ(result.err, "ostrel-gdrive: " + many + ": Input/output error\n");
+}
+
+// The man page describes what --help does: every command and option, and
+// every stub extension.
+TEST(Cli, TheManualCoversEveryCommandOptionAndStub)
+{
+    const std::string manual = read_file(source_dir + "/tools/ostrel-gdrive/ostrel-gdrive.1");
+    auto roff_of = [](std::string text) {
+        std::string out;
+        for (const char c : text) {
+            out += c == '-' ? std::string("\\-") : std::string(1, c);
+        }
+        return out;
+    };
+    std::vector<std::string> words = {"ls", "in", "out", "split", "expand", "formats"};
+    for (const std::string &command : {std::string(""), std::string("ls"), std::string("in"), std::string("out"),
+                                       std::string("split")}) {
+        const std::string help = run(command.empty() ? std::vector<std::string>{"--help"}
+                                                     : std::vector<std::string>{command, "--help"})
+                                     .out;
+        for (size_t at = help.find("--"); at != std::string::npos; at = help.find("--", at + 2)) {
+            const size_t end = help.find_first_of(" ,\n=", at);
+            words.push_back(help.substr(at, end - at));
+        }
+    }
+    for (const std::string &word : words) {
+        EXPECT_NE(manual.find(roff_of(word)), std::string::npos) << word;
+    }
+    for (const char *stub : {".gdoc", ".gsheet", ".gslides", ".gdraw", ".gmap", ".gform", ".gsite", ".gjam",
+                             ".gshortcut"}) {
+        EXPECT_NE(manual.find(stub), std::string::npos) << stub;
+    }
+    EXPECT_NE(manual.find("no-content"), std::string::npos);
 }
 
 TEST(Cli, OutExpandAndConfiguration)
@@ -157,6 +252,23 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
     const std::string scalar = write_temp("scalar.json", "\"just text\"\n");
     const std::string bad_config = write_temp("bad.conf", "export_documents = pdf\nthis line is wrong\n");
     const std::string missing = ostrel::test::temp_path("missing.json");
+    const std::string bad_format = write_temp("format.conf", "export_spreadsheets = XLSX\n");
+    const std::string drive_error = write_temp(
+        "error.json", "{\n  \"error\": {\n    \"code\": 401,\n    \"message\": \"Request had invalid authentication "
+                      "credentials.\"\n  }\n}\n");
+    const std::string drive_error_line
+        = write_temp("error.ndjson", "{\"error\": {\"code\": 403, \"message\": \"Rate \\u009b limit\"}}\n");
+    const std::string files_text = write_temp("oops.json", "{\"files\":\n \"oops\"}");
+    const std::string files_null = write_temp("null.json", "{\"files\":\n null}");
+    const std::string item_number = write_temp("item.json", "{\"files\": [\n{\"name\": \"a\"}, 7]}");
+    const std::string bad_time = write_temp(
+        "time.ndjson", "{\"name\": \"a\"}\n\n{\"name\": \"b\"}\n{\"id\": \"1AbC\", \"modifiedTime\": \"2021-03-04\"}\n");
+    const std::string bad_parent
+        = write_temp("parent.json", "[{\"name\": \"a\"},\n {\"id\": \"2x\", \"name\": \"b\", \"parents\": [\"p\", 5]}]");
+    const std::string unnamed
+        = write_temp("unnamed.ndjson", "{\"id\": \"1a\", \"name\": \"a\"}\n{\"id\": \"1b\"}\n{\"size\": \"3\"}\n");
+    const std::string blank_column = write_temp("blank.ndjson", "{\"name\": \"a\"}\n   {\"name\": \"b\"\n");
+    const std::string hostile_json = write_temp("hostile.json", "[{\"name\": \"a\xe2\x80\xae\n\"}]");
     const ErrorCase cases[] = {
         {"bad JSON", {"ls", bad_json}, 1,
          "ostrel-gdrive: " + bad_json + ":3:12: invalid JSON: unexpected token near '}'\n"},
@@ -177,22 +289,68 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
         {"not UTF-8", {"split", "/a/b\xff"}, 1,
          "ostrel-gdrive: split: \"/a/b\\xff\" refused: 553 INVALID_PATH_NAME: Invalid or incomplete multibyte or wide "
          "character\n"},
+        {"lone byte", {"in", "lone\x80" "byte"}, 1,
+         "ostrel-gdrive: in: \"lone\\x80byte\" refused: 553 INVALID_PATH_NAME: Invalid or incomplete multibyte or wide "
+         "character\n"},
         {"slash in a name", {"in", "a/b"}, 1,
          "ostrel-gdrive: in: \"a/b\" refused: a name cannot hold \"/\"; see \"ostrel-gdrive split\" for paths\n"},
         {"bad configuration", {"--config", bad_config, "formats"}, 1,
          "ostrel-gdrive: " + bad_config + ": Syntax error line 2\n"},
         {"unknown option", {"ls", "--bogus", example}, 2,
          "ostrel-gdrive: The following argument was not expected: --bogus (see --help)\n"},
-        {"no command", {}, 2, "ostrel-gdrive: A subcommand is required (see --help)\n"},
+        {"no command", {}, 2,
+         "ostrel-gdrive: a command is required (commands: ls, in, out, split, expand, formats) (see --help)\n"},
+        {"unknown command", {"--export", "documents=pdf", "lss", example}, 2,
+         "ostrel-gdrive: unknown command \"lss\" (commands: ls, in, out, split, expand, formats) (see --help)\n"},
+        {"option twice", {"--export", "documents=pdf", "ls", "--export", "drawings=png", example}, 2,
+         "ostrel-gdrive: --export given 2 times; give it once (see --help)\n"},
+        {"unknown trace level", {"--debug", "FOO", "formats"}, 2,
+         "OSTREL_GOOGLE_DRIVE_DEBUG: tracing off, cannot use \"FOO\": LEVELS must be a decimal mask, level names joined "
+         "by \"|\", or ALL\nostrel-gdrive: --debug: \"FOO\" is not LEVELS[,FILE[,FLAGS]]: LEVELS a decimal mask, level "
+         "names (TRACE, DEBUG, INFO, WARN, ERROR) joined by \"|\", or ALL; FLAGS 0 to 3\n"},
         {"missing argument", {"split"}, 2, "ostrel-gdrive: PATH is required (see --help)\n"},
         {"unknown kind", {"--export", "books=pdf", "formats"}, 2,
          "ostrel-gdrive: --export: \"books=pdf\" is not KIND=FORMAT with KIND one of documents, spreadsheets, "
          "presentations, drawings\n"},
         {"format not allowed", {"--export", "documents=epub", "formats"}, 2,
-         "ostrel-gdrive: export formats refused: Not a valid extension for documents types (see \"ostrel-gdrive "
-         "formats\")\n"},
+         "ostrel-gdrive: --export: \"epub\" is not a format for documents; allowed: docx, odt, rtf, pdf, txt, gdoc\n"},
+        {"format in capitals", {"--export", "documents=PDF", "formats"}, 2,
+         "ostrel-gdrive: --export: \"PDF\" is not a format for documents; allowed: docx, odt, rtf, pdf, txt, gdoc\n"},
         {"unknown format", {"--export", "drawings=bmp", "formats"}, 2,
-         "ostrel-gdrive: export formats refused: unsupported extension (see \"ostrel-gdrive formats\")\n"},
+         "ostrel-gdrive: --export: \"bmp\" is not a format for drawings; allowed: pdf, jpg, png, svg, gdraw\n"},
+        {"configuration directory", {"--config", source_dir, "formats"}, 1,
+         "ostrel-gdrive: " + source_dir + ": Is a directory\n"},
+        {"configuration missing", {"--config", missing, "formats"}, 1,
+         "ostrel-gdrive: " + missing + ": No such file or directory\n"},
+        {"configuration value", {"--config", bad_format, "formats"}, 1,
+         "ostrel-gdrive: " + bad_format
+             + ": export_spreadsheets = XLSX: \"XLSX\" is not a format for spreadsheets; allowed: pdf, zip, xlsx, "
+               "ods, csv, tsv, gsheet\n"},
+        {"Drive error reply", {"ls", drive_error}, 1,
+         "ostrel-gdrive: " + drive_error + ": Drive answered 401: Request had invalid authentication credentials.\n"},
+        {"Drive error reply on one line", {"ls", drive_error_line}, 1,
+         "ostrel-gdrive: " + drive_error_line + ":1: Drive answered 403: Rate \\u009b limit\n"},
+        {"files not an array", {"ls", files_text}, 1,
+         "ostrel-gdrive: " + files_text + ": not a listing: \"files\" is not an array of file resources\n"},
+        {"files null", {"ls", files_null}, 1,
+         "ostrel-gdrive: " + files_null + ": not a listing: \"files\" is not an array of file resources\n"},
+        {"item not an object", {"ls", item_number}, 1,
+         "ostrel-gdrive: " + item_number + ": page 1, item 2: not a file resource (a JSON object)\n"},
+        {"bad time", {"ls", bad_time}, 1,
+         "ostrel-gdrive: " + bad_time + ":4: file 1AbC: \"modifiedTime\": not a Drive time (2021-03-04)\n"},
+        {"parent not a text", {"ls", bad_parent}, 1,
+         "ostrel-gdrive: " + bad_parent + ": item 2: file 2x: \"parents\": not a list of file ids ([\"p\",5])\n"},
+        {"no name", {"ls", unnamed}, 1,
+         "ostrel-gdrive: " + unnamed + ":2: file 1b: no \"name\": left out (the listing must be fetched with the name "
+         "field)\nostrel-gdrive: " + unnamed + ":3: no \"name\": left out (the listing must be fetched with the name "
+         "field)\nostrel-gdrive: " + unnamed + ": 2 files were left out for want of a name\n"},
+        {"column after blanks", {"ls", blank_column}, 1,
+         "ostrel-gdrive: " + blank_column + ":2:15: invalid JSON: '}' expected near end of file\n"},
+        {"hostile text near", {"ls", hostile_json}, 1,
+         "ostrel-gdrive: " + hostile_json + ":1:13: invalid JSON: unexpected newline near '\"a\\u202e'\n"},
+        {"id outside the ID set", {"out", "--name", "x", "--id", "a/b"}, 1,
+         "ostrel-gdrive: cannot list \"x\": 553 INVALID_PATH_NAME: The file id \"a/b\" is not a Drive file id: an id "
+         "is one or more letters, digits, \"_\", \"-\" or blanks\n"},
         {"long and json", {"ls", "-l", "--json", example}, 2, "ostrel-gdrive: ls: choose one of -l and --json\n"},
     };
     for (const ErrorCase &c : cases) {

@@ -1,0 +1,19 @@
+// The commands other than ls, each in a file of its own. Each returns its
+// exit status or throws Failure.
+#ifndef OSTREL_GDRIVE_COMMANDS_H
+#define OSTREL_GDRIVE_COMMANDS_H
+
+#include <string>
+#include <vector>
+
+namespace ostrel::gdrive {
+
+int run_in(const std::vector<std::string> &names, bool for_write);
+int run_out(const std::string &name, const std::string &mime_type, const std::string &id);
+int run_split(const std::string &path, bool for_write);
+int run_expand(const std::string &path);
+int run_formats();
+
+}  // namespace ostrel::gdrive
+
+#endif

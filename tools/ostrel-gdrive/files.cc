@@ -1,0 +1,118 @@
+#include "files.h"
+
+#include <cstring>
+
+#include "output.h"
+
+namespace ostrel::gdrive {
+
+namespace {
+
+constexpr const char *folder_type = "application/vnd.google-apps.folder";
+constexpr std::string_view apps_prefix = "application/vnd.google-apps.";
+
+std::string dumped(const json_t *value)
+{
+    char *text = json_dumps(value, JSON_COMPACT | JSON_ENCODE_ANY);
+    std::string out = text != nullptr ? text : "?";
+    std::free(text);
+    constexpr size_t longest = 80;
+    if (out.size() > longest) {
+        out = out.substr(0, longest) + "...";
+    }
+    return shown(out);
+}
+
+// Which key of a refused resource the library refuses: each key that can
+// fail is parsed alone, so the library stays the only judge.
+std::string refused_key(const json_t *resource)
+{
+    for (const char *key : {"createdTime", "viewedByMeTime", "modifiedTime", "parents"}) {
+        json_t *value = json_object_get(resource, key);
+        if (value == nullptr) {
+            continue;
+        }
+        json_t *alone = json_object();
+        json_object_set(alone, key, value);
+        ostrel_google_metadata_t metadata = {};
+        const ostrel_result_t result = ostrel_google_metadata_parse(alone, &metadata);
+        ostrel_google_metadata_destroy(&metadata);
+        json_decref(alone);
+        if (result == OSTREL_SUCCESS) {
+            continue;
+        }
+        ostrel_object_free(ostrel_error_get(result));
+        const std::string quoted = std::string("\"") + key + "\": ";
+        if (std::strcmp(key, "parents") == 0) {
+            return quoted + "not a list of file ids (" + dumped(value) + ")";
+        }
+        return quoted + "not a Drive time ("
+               + (json_is_string(value) ? shown(json_string_value(value)) : dumped(value)) + ")";
+    }
+    return "";
+}
+
+}  // namespace
+
+bool FileReader::next(File *file, bool with_trashed)
+{
+    for (;;) {
+        std::string error;
+        json_t *resource = listing_.next(&where_, &error);
+        if (resource == nullptr) {
+            if (!error.empty()) {
+                throw Failure{exit_refused, error};
+            }
+            return false;
+        }
+        const char *id = json_string_value(json_object_get(resource, "id"));
+        const std::string who = where_ + ": " + (id != nullptr ? "file " + shown(id) + ": " : "");
+        ostrel_google_metadata_destroy(&file->metadata);
+        const ostrel_result_t result = ostrel_google_metadata_parse(resource, &file->metadata);
+        if (result != OSTREL_SUCCESS) {
+            const std::string key = refused_key(resource);
+            json_decref(resource);
+            throw Failure{exit_refused, who + (key.empty() ? error_text(result) : key)};
+        }
+        json_decref(resource);
+        const ostrel_google_metadata_t &m = file->metadata;
+        if (m.name == nullptr) {
+            say(who + "no \"name\": left out (the listing must be fetched with the name field)");
+            ++unnamed_;
+            continue;
+        }
+        if (with_trashed || !(m.trashed_set && m.trashed)) {
+            return true;
+        }
+    }
+}
+
+void finish_listing(const Listing &listing, const FileReader &files)
+{
+    for (const std::string &warning : listing.warnings()) {
+        say(warning);
+    }
+    if (files.unnamed() != 0) {
+        throw Failure{exit_refused, listing.name() + ": " + std::to_string(files.unnamed())
+                                        + (files.unnamed() == 1 ? " file was" : " files were")
+                                        + " left out for want of a name"};
+    }
+}
+
+const char *kind_of(const ostrel_google_metadata_t &m, const char **export_mime)
+{
+    *export_mime = nullptr;
+    if (m.mime_type != nullptr && std::strcmp(m.mime_type, folder_type) == 0) {
+        return "folder";
+    }
+    if (ostrel_google_drive_mime_type_is_google_docs(m.mime_type)) {
+        *export_mime = ostrel_google_drive_exported_get_export_mime(m.mime_type);
+        return *export_mime != nullptr ? "export" : "stub";
+    }
+    if (m.mime_type != nullptr && std::string_view(m.mime_type).starts_with(apps_prefix)) {
+        return "no-content";
+    }
+    return "file";
+}
+
+}  // namespace ostrel::gdrive

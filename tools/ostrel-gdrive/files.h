@@ -1,0 +1,40 @@
+// The files of a listing, parsed by the library, each with where it stands.
+// A resource the library refuses stops the command with the key at fault;
+// one without a name is reported and left out.
+#ifndef OSTREL_GDRIVE_FILES_H
+#define OSTREL_GDRIVE_FILES_H
+
+#include <string>
+
+#include "listing.h"
+#include "tool.h"
+
+namespace ostrel::gdrive {
+
+class FileReader {
+public:
+    explicit FileReader(Listing &listing) : listing_(listing) {}
+    // The next file that has a name and, for trashed ones, is wanted;
+    // false at the end. Throws Failure when the listing or a resource is
+    // refused.
+    [[nodiscard]] bool next(File *file, bool with_trashed);
+    // How many resources had no name (each was reported).
+    [[nodiscard]] size_t unnamed() const { return unnamed_; }
+    [[nodiscard]] const std::string &where() const { return where_; }
+
+private:
+    Listing &listing_;
+    std::string where_;
+    size_t unnamed_ = 0;
+};
+
+// Says the listing's warnings and, when resources were left out, fails.
+void finish_listing(const Listing &listing, const FileReader &files);
+
+// What kind of entry a file is for a client: folder, file, export (with its
+// export MIME type), stub, or no-content (a Google-Apps file without bytes).
+[[nodiscard]] const char *kind_of(const ostrel_google_metadata_t &m, const char **export_mime);
+
+}  // namespace ostrel::gdrive
+
+#endif

@@ -1,0 +1,117 @@
+#include "ls.h"
+
+#include <ctime>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "files.h"
+#include "output.h"
+
+namespace ostrel::gdrive {
+
+namespace {
+
+std::string utc(time_t time, const char *format)
+{
+    tm broken_down = {};
+    char text[64] = "-";
+    if (gmtime_r(&time, &broken_down) != nullptr) {
+        std::strftime(text, sizeof text, format, &broken_down);
+    }
+    return text;
+}
+
+void print_json(const ostrel_google_metadata_t &m, const std::string &client, const char *kind,
+                const char *export_mime)
+{
+    json_t *entry = json_object();
+    json_object_set_new(entry, "driveName", json_string(m.name));
+    json_object_set_new(entry, "clientName", json_stringn(client.data(), client.size()));
+    json_object_set_new(entry, "type", json_string(kind));
+    json_object_set_new(entry, "mimeType", m.mime_type != nullptr ? json_string(m.mime_type) : json_null());
+    json_object_set_new(entry, "exportMimeType", export_mime != nullptr ? json_string(export_mime) : json_null());
+    json_object_set_new(entry, "id", m.id != nullptr ? json_string(m.id) : json_null());
+    json_object_set_new(entry, "size", m.size_set ? json_string(std::to_string(m.size).c_str()) : json_null());
+    json_object_set_new(entry, "modifiedTime", m.modified_time_set
+                                                   ? json_string(utc(m.modified_time, "%Y-%m-%dT%H:%M:%SZ").c_str())
+                                                   : json_null());
+    char *text = json_dumps(entry, JSON_COMPACT | JSON_PRESERVE_ORDER);
+    json_decref(entry);
+    std::string line = text != nullptr ? text : "";
+    std::free(text);
+    line += '\n';
+    write_out(line);
+}
+
+void print_entry(const LsOptions &options, const ostrel_google_metadata_t &m, const std::string &client)
+{
+    if (!options.json && !options.long_format) {
+        write_out(shown(client) + '\n');
+        return;
+    }
+    const char *export_mime = nullptr;
+    const char *kind = kind_of(m, &export_mime);
+    if (options.json) {
+        print_json(m, client, kind, export_mime);
+        return;
+    }
+    const std::string size = m.size_set ? std::to_string(m.size) : "-";
+    const std::string modified = m.modified_time_set ? utc(m.modified_time, "%Y-%m-%d %H:%M") : "-";
+    char head[96];
+    std::snprintf(head, sizeof head, "%-10s  %12s  %-16s  ", kind, size.c_str(), modified.c_str());
+    std::string line = head + shown(client);
+    if (export_mime != nullptr) {
+        line += "  [" + std::string(export_mime) + "]";
+    } else if (std::string_view(kind) == "no-content") {
+        line += "  [" + shown(m.mime_type) + "]";
+    }
+    if (client != m.name) {
+        line += "  <- " + shown(m.name);
+    }
+    line += '\n';
+    write_out(line);
+}
+
+}  // namespace
+
+void run_ls(const LsOptions &options)
+{
+    Listing listing;
+    std::string error;
+    if (!listing.open(options.listing, &error)) {
+        throw Failure{exit_refused, error};
+    }
+    static char buffer[1 << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    FileReader reader(listing);
+    File file;
+    if (!options.ids) {
+        // Streamed: one file in memory at a time.
+        while (reader.next(&file, options.trashed)) {
+            print_entry(options, file.metadata, client_name_of(file.metadata));
+        }
+        finish_listing(listing, reader);
+        return;
+    }
+    // Collisions are known only once the whole folder has been read.
+    std::vector<File> files;
+    std::unordered_map<std::string, size_t> uses;
+    std::vector<std::string> names;
+    while (reader.next(&file, options.trashed)) {
+        names.push_back(client_name_of(file.metadata));
+        ++uses[names.back()];
+        files.push_back(std::move(file));
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        ostrel_google_metadata_t &m = files[i].metadata;
+        if (uses[names[i]] > 1 && m.id != nullptr) {
+            m.append_id = true;
+            names[i] = client_name_of(m);
+        }
+        print_entry(options, m, names[i]);
+    }
+    finish_listing(listing, reader);
+}
+
+}  // namespace ostrel::gdrive

@@ -1,0 +1,21 @@
+// ostrel-gdrive ls: the names GridFTP clients see for a Drive listing.
+#ifndef OSTREL_GDRIVE_LS_H
+#define OSTREL_GDRIVE_LS_H
+
+#include <string>
+
+namespace ostrel::gdrive {
+
+struct LsOptions {
+    std::string listing;
+    bool long_format = false;
+    bool json = false;
+    bool ids = false;
+    bool trashed = false;
+};
+
+void run_ls(const LsOptions &options);
+
+}  // namespace ostrel::gdrive
+
+#endif
