@@ -291,6 +291,19 @@ ostrel_result_t invalid_id_error(const char *path, const char *what, const char 
     return invalid_path_error(path, owned.get());
 }
 
+ostrel_result_t lookup_error(const char *error_code, const char *path, const char *details) noexcept
+{
+    ostrel_google_drive_error_info_entry_t entries[] = {
+        {const_cast<char *>("GD-Operation"), const_cast<char *>("Looking up a GridFTP name")},
+        {const_cast<char *>("GD-Path"), const_cast<char *>(path)},
+        {const_cast<char *>("GD-Details"), const_cast<char *>(details)},
+    };
+    const ostrel_google_drive_error_info_t info = {3, entries};
+    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
+        nullptr, ostrel_google_drive_error_construct(nullptr, nullptr, &info), 550, error_code, "GridFTP-Path: %s",
+        path));
+}
+
 ostrel_result_t configuration_error(const char *path, const char *operation, const char *details) noexcept
 {
     ostrel_google_drive_error_info_entry_t entries[] = {

@@ -22,6 +22,11 @@ namespace ostrel::gdc {
 // "parent").
 [[nodiscard]] ostrel_result_t invalid_id_error(const char *path, const char *what, const char *id) noexcept;
 
+// A client name that names no file of a folder, or several: FTP 550 with
+// error_code, whose cause is a Drive error with "GD-Operation" "Looking up
+// a GridFTP name", "GD-Path" path and "GD-Details" details.
+[[nodiscard]] ostrel_result_t lookup_error(const char *error_code, const char *path, const char *details) noexcept;
+
 // A configuration error: FTP 500 "CONFIGURATION_ERROR" whose cause is a
 // Drive error with "GD-Path", "GD-Operation" and "GD-Details" (may be NULL).
 [[nodiscard]] ostrel_result_t configuration_error(const char *path, const char *operation,

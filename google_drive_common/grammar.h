@@ -174,11 +174,16 @@ constexpr std::string_view export_opening = "{export-";
     return name[suffix.close - 1] == '+';
 }
 
+// How an inbound name is read: as translation reads it, or as the name of
+// an ordinary file, whose stub-like extension is part of its Drive name.
+enum class Reading { client, ordinary_file };
+
 // Inbound translation of a NUL-terminated name of known length, as
 // ostrel_google_drive_name_translate_in.
 [[nodiscard]] ostrel_result_t ostrel_google_drive_name_translate_in(std::string_view input, char **output_namep,
                                                                     const char **output_mime_typep,
-                                                                    char **output_idp, bool for_write) noexcept;
+                                                                    char **output_idp, bool for_write,
+                                                                    Reading reading = Reading::client) noexcept;
 
 }  // namespace ostrel::gdc
 

@@ -199,7 +199,7 @@ namespace ostrel::gdc {
 // exported function's name so that its trace lines carry that name.
 ostrel_result_t ostrel_google_drive_name_translate_in(std::string_view input, char **output_namep,
                                                       const char **output_mime_typep, char **output_idp,
-                                                      bool for_write) noexcept
+                                                      bool for_write, Reading reading) noexcept
 {
     OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
     const char *const input_name = input.data();
@@ -226,7 +226,7 @@ ostrel_result_t ostrel_google_drive_name_translate_in(std::string_view input, ch
     const char *export_extension = nullptr;
     if (block == nullptr) {
         result = system_error("malloc");
-    } else if (ostrel_google_drive_is_stub(input_name)) {
+    } else if (reading == Reading::client && ostrel_google_drive_is_stub(input_name)) {
         OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "removing the stub extension\n");
         // Outbound protects an export-suffix look-alike before the stub
         // extension; its one "+" goes here as in the export branch.

@@ -185,6 +185,14 @@ ostrel_result_t ostrel_google_drive_partial_path_construct(
 /* path with "$HOME" and "$LOGNAME" expanded (new). */
 ostrel_result_t ostrel_google_drive_evaluate_path(const char *path, char **evaluated_pathp) OSTREL_NOTHROW;
 
+/* Folder listing and lookup. */
+ostrel_result_t ostrel_google_drive_mark_collisions(ostrel_google_metadata_t *children, size_t count) OSTREL_NOTHROW;
+ostrel_result_t ostrel_google_drive_lookup(const char *client_name,
+                                          const ostrel_google_metadata_t *children, size_t count,
+                                          size_t *indexp) OSTREL_NOTHROW;
+ostrel_result_t ostrel_google_drive_lookup_query(const char *parent_id, const char *client_name,
+                                                char **queryp, bool *whole_folderp) OSTREL_NOTHROW;
+
 #ifdef __cplusplus
 }
 #endif

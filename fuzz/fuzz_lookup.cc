@@ -1,0 +1,14 @@
+// Lookup: in a folder made from the input, after collision marking every
+// record that its id allows has a client name of its own that lookup and
+// the lookup query lead back to.
+#include "folder_check.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    using namespace ostrel::fuzz;
+    activate_once();
+    Input input(data, size);
+    Folder folder = make_folder(input);
+    check_folder(folder);
+    return 0;
+}
