@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "memory.h"
 #include "support/names.h"
@@ -305,6 +306,54 @@ TEST_F(AllocFailure, ConfigurationExportAndErrors)
         ostrel_object_free(error);
         return whole;
     }), 0);
+}
+
+// Lookup: a failure marks nothing, finds nothing and writes no query.
+TEST_F(AllocFailure, LookupMarkingAndQuery)
+{
+    const std::string long_name(300, 'n');
+    std::vector<ostrel_google_metadata_t> children(4);
+    const char *names[] = {"a/b", "a/b", "x.gdoc", long_name.c_str()};
+    const char *ids[] = {"i0", "i1", "i2", "i3"};
+    for (size_t i = 0; i < children.size(); ++i) {
+        children[i].name = const_cast<char *>(names[i]);
+        children[i].id = const_cast<char *>(ids[i]);
+    }
+    EXPECT_GT(failure_points("mark_collisions", [&](bool) {
+        for (ostrel_google_metadata_t &child : children) {
+            child.append_id = false;
+        }
+        const ostrel_result_t result = ostrel_google_drive_mark_collisions(children.data(), children.size());
+        if (result == OSTREL_SUCCESS) {
+            return children[0].append_id && children[1].append_id && !children[2].append_id;
+        }
+        EXPECT_FALSE(children[0].append_id || children[1].append_id);
+        return is_malloc_error(result);
+    }), 0);
+    for (const std::string &client : {std::string("a{slash}b.{IDi1}"), std::string("x.gdoc"), long_name}) {
+        EXPECT_GT(failure_points(("lookup " + client.substr(0, 20)).c_str(), [&](bool) {
+            size_t index = 99;
+            const ostrel_result_t result =
+                ostrel_google_drive_lookup(client.c_str(), children.data(), children.size(), &index);
+            if (result == OSTREL_SUCCESS) {
+                return index != 99;
+            }
+            EXPECT_EQ(index, 99u);
+            return is_malloc_error(result);
+        }), 0);
+        EXPECT_GT(failure_points(("lookup_query " + client.substr(0, 20)).c_str(), [&](bool) {
+            char *query = reinterpret_cast<char *>(1);
+            bool whole_folder = false;
+            const ostrel_result_t result = ostrel_google_drive_lookup_query("p", client.c_str(), &query, &whole_folder);
+            if (result == OSTREL_SUCCESS) {
+                const bool present = query != nullptr && query != reinterpret_cast<char *>(1);
+                std::free(query);
+                return present;
+            }
+            EXPECT_EQ(query, nullptr);
+            return is_malloc_error(result);
+        }), 0);
+    }
 }
 
 }  // namespace

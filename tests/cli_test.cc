@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <jansson.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -21,6 +23,7 @@ namespace {
 
 const std::string source_dir = OSTREL_SOURCE_DIR;
 const std::string example = source_dir + "/examples/my-drive.json";
+const std::string tree = source_dir + "/examples/my-drive-tree.json";
 
 std::string read_file(const std::string &path)
 {
@@ -99,6 +102,9 @@ TEST(Cli, ExampleListingAndCommandsMatchTheirGoldenOutputs)
         {"ls-long-hostile.out", {"ls", "-l", source_dir + "/tests/cli/hostile.ndjson"}},
         {"ls-json-hostile.out", {"ls", "--json", source_dir + "/tests/cli/hostile.ndjson"}},
         {"in-bytes.out", {"in", "c1\xc2\x85 and \xc2\xa9", "back\\slash"}},
+        {"ls-tree-path.out", {"ls", "-l", "--ids", "--path", "/Projects/2024", tree}},
+        {"resolve.out", {"resolve", tree, "/Projects/2024/notes.{ID1T014notes}.gdoc", "/Shared with partners/''"}},
+        {"query.out", {"query", "--parent", "root", "notes.gdoc", "it's", "a{slash}b", "C:\\temp", "report.pdf"}},
     };
     for (const GoldenCase &c : cases) {
         SCOPED_TRACE(c.golden);
@@ -215,6 +221,36 @@ TEST(Cli, TheManualCoversEveryCommandOptionAndStub)
     EXPECT_NE(manual.find("no-content"), std::string::npos);
 }
 
+// Every file of the tree example: the path under which ls --ids --path
+// lists it resolves back to it.
+TEST(Cli, EveryListedPathOfTheTreeResolvesToItsFile)
+{
+    std::vector<std::string> folders = {""};
+    size_t resolved = 0;
+    for (size_t f = 0; f < folders.size(); ++f) {
+        const Outcome listed = run({"ls", "--json", "--ids", "--path", folders[f].empty() ? "/" : folders[f], tree});
+        ASSERT_EQ(listed.status, 0) << listed.err;
+        std::istringstream lines(listed.out);
+        for (std::string line; std::getline(lines, line);) {
+            json_error_t error;
+            json_t *entry = json_loads(line.c_str(), 0, &error);
+            ASSERT_NE(entry, nullptr) << line;
+            const std::string path = folders[f] + "/" + json_string_value(json_object_get(entry, "clientName"));
+            const std::string id = json_string_value(json_object_get(entry, "id"));
+            if (std::string(json_string_value(json_object_get(entry, "type"))) == "folder") {
+                folders.push_back(path);
+            }
+            json_decref(entry);
+            const Outcome result = run({"resolve", tree, path});
+            ASSERT_EQ(result.status, 0) << path << ": " << result.err;
+            const std::string last_row = result.out.substr(result.out.rfind('\n', result.out.size() - 2) + 1);
+            EXPECT_NE(last_row.find("  " + id + "  "), std::string::npos) << path << "\n" << result.out;
+            ++resolved;
+        }
+    }
+    EXPECT_EQ(resolved, 59u);  // the 60 files less the trashed one
+}
+
 TEST(Cli, OutExpandAndConfiguration)
 {
     Outcome result = run({"out", "--name", "a/b", "--mime", "application/vnd.google-apps.document", "--id", "1x"});
@@ -252,6 +288,9 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
     const std::string scalar = write_temp("scalar.json", "\"just text\"\n");
     const std::string bad_config = write_temp("bad.conf", "export_documents = pdf\nthis line is wrong\n");
     const std::string missing = ostrel::test::temp_path("missing.json");
+    const std::string two_roots = write_temp(
+        "roots.ndjson", "{\"id\": \"1\", \"name\": \"x\", \"parents\": [\"0B\"]}\n{\"id\": \"2\", \"name\": \"y\", "
+                        "\"parents\": [\"0A\"]}\n");
     const std::string bad_format = write_temp("format.conf", "export_spreadsheets = XLSX\n");
     const std::string drive_error = write_temp(
         "error.json", "{\n  \"error\": {\n    \"code\": 401,\n    \"message\": \"Request had invalid authentication "
@@ -299,9 +338,9 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
         {"unknown option", {"ls", "--bogus", example}, 2,
          "ostrel-gdrive: The following argument was not expected: --bogus (see --help)\n"},
         {"no command", {}, 2,
-         "ostrel-gdrive: a command is required (commands: ls, in, out, split, expand, formats) (see --help)\n"},
+         "ostrel-gdrive: a command is required (commands: ls, resolve, query, in, out, split, expand, formats) (see --help)\n"},
         {"unknown command", {"--export", "documents=pdf", "lss", example}, 2,
-         "ostrel-gdrive: unknown command \"lss\" (commands: ls, in, out, split, expand, formats) (see --help)\n"},
+         "ostrel-gdrive: unknown command \"lss\" (commands: ls, resolve, query, in, out, split, expand, formats) (see --help)\n"},
         {"option twice", {"--export", "documents=pdf", "ls", "--export", "drawings=png", example}, 2,
          "ostrel-gdrive: --export given 2 times; give it once (see --help)\n"},
         {"unknown trace level", {"--debug", "FOO", "formats"}, 2,
@@ -352,6 +391,16 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
          "ostrel-gdrive: cannot list \"x\": 553 INVALID_PATH_NAME: The file id \"a/b\" is not a Drive file id: an id "
          "is one or more letters, digits, \"_\", \"-\" or blanks\n"},
         {"long and json", {"ls", "-l", "--json", example}, 2, "ostrel-gdrive: ls: choose one of -l and --json\n"},
+        {"path that does not resolve", {"resolve", tree, "/Projects/2024/report.pdf", "/Projects/none"}, 1,
+         "ostrel-gdrive: resolve: \"/Projects/2024/report.pdf\": 550 AMBIGUOUS_PATH: 2 files in the folder have this "
+         "name; list the folder to see their names with ID tokens (at \"/Projects/2024/report.pdf\")\n"
+         "ostrel-gdrive: resolve: \"/Projects/none\": 550 PATH_NOT_FOUND: No file in the folder has this name (at "
+         "\"/Projects/none\")\n"},
+        {"several roots", {"resolve", two_roots, "/x"}, 1,
+         "ostrel-gdrive: " + two_roots + ": several roots (0A, 0B); choose one with --root\n"},
+        {"bad parent", {"query", "--parent", "a'b", "x"}, 1,
+         "ostrel-gdrive: query: \"x\" refused: 553 INVALID_PATH_NAME: The parent id \"a'b\" is not a Drive file id: "
+         "an id is one or more letters, digits, \"_\", \"-\" or blanks\n"},
     };
     for (const ErrorCase &c : cases) {
         SCOPED_TRACE(c.name);

@@ -13,6 +13,8 @@ int run_out(const std::string &name, const std::string &mime_type, const std::st
 int run_split(const std::string &path, bool for_write);
 int run_expand(const std::string &path);
 int run_formats();
+int run_resolve(const std::string &listing, const std::vector<std::string> &paths, const std::string &root);
+int run_query(const std::string &parent, const std::vector<std::string> &names);
 
 }  // namespace ostrel::gdrive
 

@@ -2,10 +2,10 @@
 
 #include <ctime>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "files.h"
+#include "tree.h"
 #include "output.h"
 
 namespace ostrel::gdrive {
@@ -73,17 +73,45 @@ void print_entry(const LsOptions &options, const ostrel_google_metadata_t &m, co
     write_out(line);
 }
 
+// Prints a folder's files; with --ids, colliding names get their ID
+// tokens, as the library marks them.
+void print_folder(const LsOptions &options, std::vector<ostrel_google_metadata_t> records)
+{
+    for (ostrel_google_metadata_t &record : records) {
+        record.append_id = false;
+    }
+    if (options.ids) {
+        const ostrel_result_t result = ostrel_google_drive_mark_collisions(records.data(), records.size());
+        if (result != OSTREL_SUCCESS) {
+            throw Failure{exit_refused, "cannot mark colliding names: " + refusal(result)};
+        }
+    }
+    for (const ostrel_google_metadata_t &record : records) {
+        print_entry(options, record, client_name_of(record));
+    }
+}
+
 }  // namespace
 
 void run_ls(const LsOptions &options)
 {
+    static char buffer[1 << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    if (!options.path.empty() || !options.root.empty()) {
+        const Tree tree(options.listing, options.root, options.trashed);
+        const std::vector<Tree::Step> steps = tree.resolve(options.path);
+        if (!steps.empty() && !is_folder(*steps.back().file)) {
+            throw Failure{exit_refused, "ls: \"" + shown(options.path) + "\" is not a folder"};
+        }
+        print_folder(options, tree.children_of(steps.empty() ? tree.root()
+                                                               : std::string(steps.back().file->id)));
+        return;
+    }
     Listing listing;
     std::string error;
     if (!listing.open(options.listing, &error)) {
         throw Failure{exit_refused, error};
     }
-    static char buffer[1 << 16];
-    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     FileReader reader(listing);
     File file;
     if (!options.ids) {
@@ -96,21 +124,15 @@ void run_ls(const LsOptions &options)
     }
     // Collisions are known only once the whole folder has been read.
     std::vector<File> files;
-    std::unordered_map<std::string, size_t> uses;
-    std::vector<std::string> names;
     while (reader.next(&file, options.trashed)) {
-        names.push_back(client_name_of(file.metadata));
-        ++uses[names.back()];
         files.push_back(std::move(file));
     }
-    for (size_t i = 0; i < files.size(); ++i) {
-        ostrel_google_metadata_t &m = files[i].metadata;
-        if (uses[names[i]] > 1 && m.id != nullptr) {
-            m.append_id = true;
-            names[i] = client_name_of(m);
-        }
-        print_entry(options, m, names[i]);
+    std::vector<ostrel_google_metadata_t> records;
+    records.reserve(files.size());
+    for (const File &f : files) {
+        records.push_back(f.metadata);
     }
+    print_folder(options, std::move(records));
     finish_listing(listing, reader);
 }
 

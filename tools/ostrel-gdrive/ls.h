@@ -12,6 +12,8 @@ struct LsOptions {
     bool json = false;
     bool ids = false;
     bool trashed = false;
+    std::string path;  // one folder of a tree listing
+    std::string root;  // the tree's root folder id
 };
 
 void run_ls(const LsOptions &options);

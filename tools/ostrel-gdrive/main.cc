@@ -18,7 +18,7 @@ namespace {
 
 using namespace ostrel::gdrive;
 
-constexpr const char *command_names = "ls, in, out, split, expand, formats";
+constexpr const char *command_names = "ls, resolve, query, in, out, split, expand, formats";
 
 // CLI11's texts name neither what was typed nor what exists; these do.
 std::string usage_text(const CLI::App &app, const CLI::ParseError &error, int argc, char **argv)
@@ -93,7 +93,8 @@ int main(int argc, char **argv)
         "Examples:\n"
         "  ostrel-gdrive ls -l --export documents=pdf,spreadsheets=xlsx my-drive.json\n"
         "  ostrel-gdrive in --write 'notes{export-gdoc}.pdf'\n"
-        "  ostrel-gdrive split /projects/report.{ID1AbC}.gdoc\n");
+        "  ostrel-gdrive split /projects/report.{ID1AbC}.gdoc\n"
+        "  ostrel-gdrive resolve my-drive-tree.json '/Projects/2024/Budget 2024.pdf'\n");
 
     LsOptions ls;
     CLI::App *ls_command = app.add_subcommand(
@@ -109,6 +110,34 @@ int main(int argc, char **argv)
     ls_command->add_flag("--ids", ls.ids,
                          "Append the ID token to entries whose names collide (reads the whole listing first)");
     ls_command->add_flag("--trashed", ls.trashed, "Include trashed files");
+    ls_command->add_option("--path", ls.path,
+                           "List one folder of a tree listing (every file with its parents): the folder this client "
+                           "path opens")
+        ->type_name("PATH");
+    ls_command->add_option("--root", ls.root,
+                           "The tree's root folder id (default: the one parent id that no listed file has)")
+        ->type_name("ID");
+
+    std::string resolve_listing;
+    std::vector<std::string> resolve_paths;
+    std::string resolve_root;
+    CLI::App *resolve_command = app.add_subcommand(
+        "resolve", "For each client path, the Drive file it opens in a tree listing and the folders on the way");
+    resolve_command->add_option("LISTING", resolve_listing, "The tree listing, or - for standard input")->required();
+    resolve_command->add_option("PATH", resolve_paths, "Client paths")->required();
+    resolve_command->add_option("--root", resolve_root,
+                                "The tree's root folder id (default: the one parent id that no listed file has)")
+        ->type_name("ID");
+
+    std::string query_parent;
+    std::vector<std::string> query_names;
+    CLI::App *query_command = app.add_subcommand(
+        "query", "The Drive files.list query that finds a client name in a folder, and whether the folder must be "
+                 "listed whole");
+    query_command->add_option("--parent", query_parent, "The folder's id (root for My Drive)")
+        ->type_name("ID")
+        ->required();
+    query_command->add_option("NAME", query_names, "Client names (single path elements)")->required();
 
     std::vector<std::string> in_names;
     bool in_write = false;
@@ -173,6 +202,10 @@ int main(int argc, char **argv)
                 throw Failure{exit_usage, "ls: choose one of -l and --json"};
             }
             run_ls(ls);
+        } else if (*resolve_command) {
+            status = run_resolve(resolve_listing, resolve_paths, resolve_root);
+        } else if (*query_command) {
+            status = run_query(query_parent, query_names);
         } else if (*in_command) {
             status = run_in(in_names, in_write);
         } else if (*out_command) {
