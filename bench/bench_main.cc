@@ -376,6 +376,69 @@ void BM_TracedLookupOff_Floor(benchmark::State &state)
 }
 BENCHMARK(BM_TracedLookupOff_Floor);
 
+// A folder of n files with realistic names, some of them shared.
+struct Folder {
+    explicit Folder(size_t n)
+    {
+        names.reserve(n);
+        ids.reserve(n);
+        for (size_t k = 0; k < n; ++k) {
+            names.push_back("report " + std::to_string(k % (n - n / 10)) + (k % 7 == 0 ? " final.pdf" : ".pdf"));
+            ids.push_back("1AbCdEfGhIjKlMnOp" + std::to_string(k));
+        }
+        for (size_t k = 0; k < n; ++k) {
+            ostrel_google_metadata_t record = {};
+            record.name = names[k].data();
+            record.id = ids[k].data();
+            record.mime_type = const_cast<char *>("application/pdf");
+            records.push_back(record);
+        }
+    }
+    std::vector<std::string> names;
+    std::vector<std::string> ids;
+    std::vector<ostrel_google_metadata_t> records;
+};
+
+// Lookup among 10 000 children against comparing the client name with
+// every child's Drive name.
+void BM_Lookup(benchmark::State &state)
+{
+    static const Folder folder(10000);
+    const char *const wanted = "report 8123 final.pdf";
+    for (auto _ : state) {
+        size_t index = 0;
+        benchmark::DoNotOptimize(
+            ostrel_google_drive_lookup(wanted, folder.records.data(), folder.records.size(), &index));
+        benchmark::DoNotOptimize(index);
+    }
+}
+BENCHMARK(BM_Lookup);
+
+void BM_Lookup_Floor(benchmark::State &state)
+{
+    static const Folder folder(10000);
+    const char *const wanted = "report 8123 final.pdf";
+    for (auto _ : state) {
+        size_t same = 0;
+        for (const ostrel_google_metadata_t &record : folder.records) {
+            same += std::strcmp(record.name, wanted) == 0 ? 1 : 0;
+        }
+        benchmark::DoNotOptimize(same);
+    }
+}
+BENCHMARK(BM_Lookup_Floor);
+
+// Collision marking of 100 000 children; items are children.
+void BM_MarkCollisions100k(benchmark::State &state)
+{
+    Folder folder(100000);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ostrel_google_drive_mark_collisions(folder.records.data(), folder.records.size()));
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 100000);
+}
+BENCHMARK(BM_MarkCollisions100k)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();
