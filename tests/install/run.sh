@@ -26,3 +26,11 @@ LD_LIBRARY_PATH="$libdir" "$prefix/bin/ostrel-install-check"
 ${CC:-cc} -std=c11 -pedantic -Wall -Wextra -Werror -o "$prefix/bin/ostrel-library-only" "$here/library_only.c" \
   -Wl,--as-needed $(pkg-config --cflags --libs ostrel-google-drive-common) -Wl,-rpath,"$libdir"
 env -u LD_LIBRARY_PATH "$prefix/bin/ostrel-library-only"
+
+# The same program built by a CMake project that finds the library through
+# its CMake package, and started without LD_LIBRARY_PATH.
+consumer_build="$prefix/cmake-consumer"
+env -u LD_LIBRARY_PATH cmake -S "$here/cmake_consumer" -B "$consumer_build" -G Ninja \
+  -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_FLAGS="-Wall -Wextra -Werror -pedantic" >/dev/null
+cmake --build "$consumer_build" >/dev/null
+env -u LD_LIBRARY_PATH "$consumer_build/consumer"
