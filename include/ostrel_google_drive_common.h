@@ -1,4 +1,8 @@
-/* Common logic of the Google Drive storage plug-in of the GridFTP server.
+/**
+ * @file ostrel_google_drive_common.h
+ * @brief Common logic of the Google Drive storage plug-in of the GridFTP
+ * server: name translation, document types and exports, metadata records,
+ * paths, folder lookup and the Drive error type.
  *
  * Conventions:
  *  1. Operations that can fail return an ostrel_result_t: OSTREL_SUCCESS (0)
@@ -30,166 +34,545 @@
 extern "C" {
 #endif
 
-/* Drive error: an error object carrying ordered key/value details. */
+/** One detail of a Drive error: "GD-Path", "GD-Operation", "GD-Details"... */
 typedef struct ostrel_google_drive_error_info_entry_s {
-    char *key;
-    char *value;
+    char *key;   /**< the detail's name; never NULL in a list handed in */
+    char *value; /**< its text; never NULL in a list handed in */
 } ostrel_google_drive_error_info_entry_t;
+/** An ordered list of details, as handed to the Drive error functions. */
 typedef struct ostrel_google_drive_error_info_s {
-    size_t detail_count;
-    ostrel_google_drive_error_info_entry_t *details;
+    size_t detail_count;                              /**< entries in details */
+    ostrel_google_drive_error_info_entry_t *details;  /**< the entries; may be NULL when detail_count is 0 */
 } ostrel_google_drive_error_info_t;
+/**
+ * The Drive error type, derived from the host's base error type. Its copy
+ * function copies the details deeply, its free function releases them,
+ * and its printable text is one "key: \"value\"" line a detail.
+ */
 extern const ostrel_object_type_t OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION;
-/* A new Drive error holding a deep copy of info (may be NULL); NULL without
- * memory. The caller owns it, usually as the cause of another error. */
+/**
+ * @brief A new Drive error: an error object carrying ordered key/value
+ * details.
+ * @param module the reporting module; may be NULL.
+ * @param cause the error this one wraps, or NULL; the new error owns it.
+ * @param info the details, copied deeply; may be NULL for none.
+ * @return the new error, which the caller owns (usually by passing it as
+ * the cause of an FTP response error, or to ostrel_error_put()); NULL when
+ * memory cannot be had (then cause is not taken).
+ * @par Tracing
+ *     none.
+ * @par Concurrency
+ *     safe.
+ */
 ostrel_object_t *ostrel_google_drive_error_construct(
     const ostrel_module_descriptor_t *module, ostrel_object_t *cause,
     const ostrel_google_drive_error_info_t *info) OSTREL_NOTHROW;
-/* Makes a freshly constructed object a Drive error with a copy of info;
- * returns it seen as a Drive error, or NULL when it is not one. */
+/**
+ * @brief Makes a freshly constructed object of the Drive error type (or of a
+ * type derived from it) a Drive error with a copy of info.
+ * @param error the object; required.
+ * @param module the reporting module; may be NULL.
+ * @param cause the wrapped error, or NULL.
+ * @param info the details, copied deeply; may be NULL.
+ * @return error seen as a Drive error, or NULL when it is no Drive error or
+ * memory for the details cannot be had.
+ * @par Concurrency
+ *     safe on distinct objects.
+ */
 ostrel_object_t *ostrel_google_drive_error_initialize(
     ostrel_object_t *error, const ostrel_module_descriptor_t *module,
     ostrel_object_t *cause, const ostrel_google_drive_error_info_t *info) OSTREL_NOTHROW;
-/* Adds details, replacing the value of a key the error already has. */
+/**
+ * @brief Adds details to a Drive error, replacing the value of a key the
+ * error already has and appending the others in order.
+ * @param error a Drive error (or one with a Drive error in its cause chain);
+ * required.
+ * @param info the details to add, copied; may be NULL.
+ * When memory runs out, the details appended so far are taken out again and
+ * the replaced values stay replaced; nothing is reported.
+ * @par Concurrency
+ *     not on the same error from two threads.
+ */
 void ostrel_google_drive_error_add_info(ostrel_object_t *error,
                                         const ostrel_google_drive_error_info_t *info) OSTREL_NOTHROW;
-/* The value of key in the first Drive error of the cause chain, or NULL;
- * owned by that error. */
+/**
+ * @brief The value of a detail in the first Drive error of a cause chain.
+ * @param error the outermost error of the chain; may be NULL.
+ * @param key the detail's name, such as "GD-Details"; may be NULL.
+ * @return the value, owned by the error (valid while it lives), or NULL
+ * when the chain holds no Drive error or it has no such detail.
+ * @par Concurrency
+ *     safe.
+ */
 const char *ostrel_google_drive_error_get_info(ostrel_object_t *error, const char *key) OSTREL_NOTHROW;
 
-/* Document types: one row of the export table. */
+/** One row of the export table: a format a Google-Apps document can be
+ * exported to, or the stub row of an exportable kind. */
 typedef struct ostrel_google_drive_doc_type_s {
-    const char *description;
-    const char *mime_type;
-    const char *extension;
+    const char *description; /**< for people, such as "Microsoft Word" */
+    const char *mime_type;   /**< the export MIME type; NULL on a stub row */
+    const char *extension;   /**< with its ".", such as ".docx" or ".gdoc" */
 } ostrel_google_drive_doc_type_t;
-/* 21 formats and a terminating row whose fields are all NULL. */
+/** The export table: 17 export formats, the four stub rows (".gdoc",
+ * ".gsheet", ".gslides", ".gdraw") and a last row whose fields are all NULL.
+ * Constant; never freed. */
 extern const ostrel_google_drive_doc_type_t ostrel_l_google_drive_export_mimes[22];
-/* Stub extension of a Google-Apps MIME type; "" for anything else. */
+/**
+ * @brief The stub extension of a Google-Apps MIME type.
+ * @param mime_type may be NULL.
+ * @return ".gdoc", ".gsheet", ".gslides", ".gdraw", ".gmap", ".gform",
+ * ".gsite", ".gjam" or ".gshortcut" (a constant), or "" for any other type
+ * and for NULL; never NULL.
+ * @par Tracing
+ *     entry, DEBUG "Checking mime type ...", exit.
+ * @par Concurrency
+ *     safe.
+ */
 const char *ostrel_google_drive_doc_extension(const char *mime_type) OSTREL_NOTHROW;
-/* Google-Apps MIME type of a stub extension (with its "."), or NULL. */
+/**
+ * @brief The Google-Apps MIME type of a stub extension.
+ * @param extension with its leading ".", such as ".gsheet"; may be NULL.
+ * @return the MIME type (a constant), or NULL when it is no stub extension.
+ * @par Tracing
+ *     entry and exit.
+ * @par Concurrency
+ *     safe.
+ */
 const char *ostrel_google_drive_extension_mime_type(const char *extension) OSTREL_NOTHROW;
-/* Google-Apps MIME type of the stub suffix of name, or NULL. */
+/**
+ * @brief The Google-Apps MIME type a name's stub extension stands for.
+ * @param name a client name; required.
+ * @return the MIME type of the text from the name's last "." on (a
+ * constant), or NULL when that is no stub extension.
+ * @par Tracing
+ *     entry and exit.
+ * @par Concurrency
+ *     safe.
+ */
 const char *ostrel_google_drive_doc_mime_type(const char *name) OSTREL_NOTHROW;
-/* True for the nine Google-Apps document MIME types. */
+/**
+ * @brief Whether a MIME type is one of the nine Google-Apps document types
+ * that have a stub extension (folders and other Google-Apps types are not).
+ * @param mime_type may be NULL (false).
+ * @par Tracing
+ *     entry and exit.
+ * @par Concurrency
+ *     safe.
+ */
 bool ostrel_google_drive_mime_type_is_google_docs(const char *mime_type) OSTREL_NOTHROW;
-/* True when the suffix of name is a stub extension. */
+/**
+ * @brief Whether a name ends in a stub extension.
+ * @param name may be NULL (false).
+ * @par Tracing
+ *     entry and exit.
+ * @par Concurrency
+ *     safe.
+ */
 bool ostrel_google_drive_is_stub(const char *name) OSTREL_NOTHROW;
 
-/* Export configuration: each argument an extension with or without its
- * leading "." or NULL for the kind's stub default. */
+/**
+ * @brief Sets the export format of the four exportable kinds, all or
+ * nothing.
+ * @param doc_extension documents: an extension with or without its leading
+ * ".", such as "pdf"; NULL for the stub (".gdoc").
+ * @param sheet_extension spreadsheets, likewise (stub ".gsheet").
+ * @param presentation_extension presentations (stub ".gslides").
+ * @param drawing_extension drawings (stub ".gdraw").
+ * @return OSTREL_SUCCESS; or a generic error "unsupported extension" for an
+ * extension outside the export table, or "Not a valid extension for KIND
+ * types" for one the kind may not use; or the "malloc" system error. On
+ * failure the configuration stays as it was.
+ * @par Tracing
+ *     entry, DEBUG lines per kind, exit with the result.
+ * @par Concurrency
+ *     call at start-up, before other threads translate names; the
+ *     configuration is process-wide.
+ */
 ostrel_result_t ostrel_google_drive_export_set_config(
     const char *doc_extension, const char *sheet_extension,
     const char *presentation_extension, const char *drawing_extension) OSTREL_NOTHROW;
-/* The export table row of extension (with its "."), into *doc_typep. */
+/**
+ * @brief The export table row of an extension.
+ * @param extension with its leading "."; required.
+ * @param doc_typep receives the row (a constant); required; untouched on
+ * failure.
+ * @return OSTREL_SUCCESS, or the generic error "unsupported extension".
+ * @par Concurrency
+ *     safe.
+ */
 ostrel_result_t ostrel_google_drive_export_find_ext(
     const char *extension, const ostrel_google_drive_doc_type_t **doc_typep) OSTREL_NOTHROW;
-/* Google-Apps MIME type a file name stands for under the configuration. */
+/**
+ * @brief The Google-Apps MIME type a file name stands for under the export
+ * configuration: a name ending in a kind's configured extension stands for
+ * that kind, one ending in a stub extension for the stub's kind.
+ * @param name required.
+ * @return the MIME type (a constant), or NULL.
+ * @par Concurrency
+ *     safe once configured.
+ */
 const char *ostrel_google_drive_export_get_mime(const char *name) OSTREL_NOTHROW;
-/* Extension under which documents of mime_type are shown; never NULL. */
+/**
+ * @brief The extension (with its ".") under which documents of a MIME type
+ * are shown: the configured export format, or the stub extension.
+ * @param mime_type may be NULL.
+ * @return a constant; never NULL ("" for types that are not exported).
+ * @par Concurrency
+ *     safe once configured.
+ */
 const char *ostrel_google_drive_exported_get_extension(const char *mime_type) OSTREL_NOTHROW;
-/* MIME type documents of mime_type are exported to; NULL for stubs. */
+/**
+ * @brief The MIME type documents of a MIME type are exported to.
+ * @param mime_type may be NULL.
+ * @return a constant, or NULL when they are shown as stubs or not exported.
+ * @par Concurrency
+ *     safe once configured.
+ */
 const char *ostrel_google_drive_exported_get_export_mime(const char *mime_type) OSTREL_NOTHROW;
-/* True when documents of mime_type are shown as stub files. */
+/**
+ * @brief Whether documents of a MIME type are shown as stub files: an
+ * exportable kind configured as its stub, or any other Google-Apps document
+ * type (maps, forms, sites...).
+ * @param mime_type may be NULL (false).
+ * @par Concurrency
+ *     safe once configured.
+ */
 bool ostrel_google_drive_exported_type_is_stub(const char *mime_type) OSTREL_NOTHROW;
 
-/* Export suffixes: "{export-" type "}." extension. */
-/* The type word and extension (constants) of mime_type's export, or NULLs. */
+/**
+ * @brief The export suffix parts of a MIME type: an exported document is
+ * listed as name "{export-" type "}." extension.
+ * @param mime_type may be NULL.
+ * @param export_type receives "gdoc", "gsheet", "gslides" or "gdraw" (a
+ * constant), or NULL when the type is not exported; required.
+ * @param export_extension receives the configured extension without its
+ * "." (a constant), or NULL; required.
+ * @par Tracing
+ *     entry, DEBUG lines, exit.
+ * @par Concurrency
+ *     safe once configured.
+ */
 void ostrel_google_drive_export_escape_type(const char *mime_type,
                                             const char **export_type,
                                             const char **export_extension) OSTREL_NOTHROW;
-/* name with its export suffix, or escaped; room left for a stub extension. */
+/**
+ * @brief A name with an export suffix appended, or protected when it only
+ * looks like one.
+ *
+ * A name carries an export suffix when, with its last "." and its last
+ * "{", the "{" stands before the dot and opens "{export-", and the first
+ * "}" after it stands before the dot too. Without a type word, such a name
+ * gets one "+" before that "}" (name_in removes it again).
+ * @param name may be NULL (then the result is NULL).
+ * @param in_type the type word, or NULL for none.
+ * @param in_extension the extension without its "."; required when in_type
+ * is given, not written otherwise.
+ * @return a new text (the host's safe allocator; the caller frees it). An
+ * untyped result has room for 10 more characters and a terminator, for a
+ * stub extension the caller appends.
+ * @par Tracing
+ *     entry, DEBUG "Incoming name=...", exit.
+ * @par Concurrency
+ *     safe.
+ */
 char *ostrel_google_drive_name_out(const char *name, const char *in_type,
                                    const char *in_extension) OSTREL_NOTHROW;
-/* name without its export suffix or escape; type and extension are new
- * texts when a suffix was removed. NULL without memory. */
+/**
+ * @brief A name without its export suffix, or without the "+" that
+ * protects a look-alike; undoes ostrel_google_drive_name_out().
+ * @param name required.
+ * @param for_write not used.
+ * @param export_type receives a new text with the type word when a suffix
+ * was removed, else NULL; required.
+ * @param export_extension receives a new text with the extension, likewise;
+ * required.
+ * @return a new text the caller frees, or NULL when memory cannot be had
+ * (then both outputs are NULL). An output whose own copy fails is NULL.
+ * @par Tracing
+ *     entry and exit.
+ * @par Concurrency
+ *     safe.
+ */
 char *ostrel_google_drive_name_in(const char *name, bool for_write,
                                   char **export_type, char **export_extension) OSTREL_NOTHROW;
 
-/* Metadata of one Drive file. */
+/** The plug-in's virtual folder of trashed files; never a Drive parent. */
 #define OSTREL_GOOGLE_DRIVE_NAME_TRASH "Trash"
+/** The plug-in's virtual folder of starred files; never a Drive parent. */
 #define OSTREL_GOOGLE_DRIVE_NAME_STARRED "Starred"
+/** The plug-in's virtual folder of files shared with the user; never a Drive parent. */
 #define OSTREL_GOOGLE_DRIVE_NAME_SHARED_WITH_ME "Shared With Me"
+/** The metadata of one Drive file. Texts are owned by the record (released
+ * by ostrel_google_metadata_destroy()); a field whose _set flag is false
+ * was absent from the resource. */
 typedef struct ostrel_google_metadata_s {
-    char *id;
-    char *name;
-    char *drive_id;
-    char *mime_type;
-    time_t created_time;
-    bool created_time_set;
-    time_t viewed_by_me_time;
-    bool viewed_by_me_time_set;
-    time_t modified_time;
-    bool modified_time_set;
-    bool owned_by_me;
-    bool owned_by_me_set;
-    size_t owner_count;
-    char **owners;
-    bool can_edit;
-    bool can_edit_set;
-    bool starred;
-    bool starred_set;
-    bool trashed;
-    bool trashed_set;
-    bool explicitly_trashed;
-    bool explicitly_trashed_set;
-    char md5_checksum[33];
-    uintmax_t size;
-    bool size_set;
-    size_t parent_count;
-    char **parents;
-    bool plugin_flag;     /* the plug-in's own; never read or set here */
-    bool append_id;
+    char *id;                     /**< Drive file id, or NULL */
+    char *name;                   /**< Drive name, or NULL (such a record takes no part in lookup) */
+    char *drive_id;               /**< shared drive id, or NULL */
+    char *mime_type;              /**< MIME type, or NULL */
+    time_t created_time;          /**< "createdTime", UTC */
+    bool created_time_set;        /**< whether created_time was given */
+    time_t viewed_by_me_time;     /**< "viewedByMeTime", UTC */
+    bool viewed_by_me_time_set;   /**< whether viewed_by_me_time was given */
+    time_t modified_time;         /**< "modifiedTime", UTC */
+    bool modified_time_set;       /**< whether modified_time was given */
+    bool owned_by_me;             /**< "ownedByMe" */
+    bool owned_by_me_set;         /**< whether owned_by_me was given */
+    size_t owner_count;           /**< entries in owners */
+    char **owners;                /**< owners' e-mail addresses; an entry is NULL for an owner without one */
+    bool can_edit;                /**< "canEdit" */
+    bool can_edit_set;            /**< whether can_edit was given */
+    bool starred;                 /**< "starred" */
+    bool starred_set;             /**< whether starred was given */
+    bool trashed;                 /**< "trashed" */
+    bool trashed_set;             /**< whether trashed was given */
+    bool explicitly_trashed;      /**< "explicitlyTrashed" */
+    bool explicitly_trashed_set;  /**< whether explicitly_trashed was given */
+    char md5_checksum[33];        /**< "md5Checksum", or "" */
+    uintmax_t size;               /**< "size": decimal digits that fit */
+    bool size_set;                /**< whether size was given as such */
+    size_t parent_count;          /**< entries in parents */
+    char **parents;               /**< parent folder ids, none NULL */
+    bool plugin_flag;     /**< the plug-in's own; never read or set here */
+    bool append_id;               /**< whether the client name carries the ID token */
 } ostrel_google_metadata_t;
-/* Fills an empty record from a Drive file resource (not retained). */
+/**
+ * @brief Fills an empty record from a Drive file resource.
+ * @param json the resource (a JSON object; anything else gives an empty
+ * record); only read, not retained.
+ * @param metadata the record to fill, which should be empty; NULL: nothing
+ * is done and the result is OSTREL_SUCCESS.
+ * @return OSTREL_SUCCESS; or a system error "strptime" (EINVAL) for a time
+ * that is not in Drive's form, or "malloc" for want of memory or for a
+ * parent that is not a text. On failure the record is left empty.
+ * @par Tracing
+ *     entry and exit.
+ * @par Concurrency
+ *     safe on distinct records.
+ */
 ostrel_result_t ostrel_google_metadata_parse(json_t *json, ostrel_google_metadata_t *metadata) OSTREL_NOTHROW;
-/* Deep copy of src into the empty record dst. */
+/**
+ * @brief Copies a record deeply; plugin_flag and append_id start false.
+ * @param dst the empty record to fill; required.
+ * @param src required.
+ * @return OSTREL_SUCCESS, or the "malloc" system error (then dst is empty).
+ * @par Concurrency
+ *     safe on distinct records.
+ */
 ostrel_result_t ostrel_google_metadata_copy(ostrel_google_metadata_t *dst,
                                             const ostrel_google_metadata_t *src) OSTREL_NOTHROW;
-/* Releases what the record owns and zeroes it; NULL: no-op. */
+/**
+ * @brief Releases what a record owns and leaves it empty (all zero).
+ * @param metadata may be NULL.
+ */
 void ostrel_google_metadata_destroy(ostrel_google_metadata_t *metadata) OSTREL_NOTHROW;
-/* Destroys and free()s a heap record; NULL: no-op. */
+/**
+ * @brief Destroys a record allocated with malloc and frees it, for lists
+ * that take a destructor.
+ * @param metadata may be NULL.
+ */
 void ostrel_google_metadata_destroy_void(void *metadata) OSTREL_NOTHROW;
-/* A new JSON object of the record's present fields; json_decref it. */
+/**
+ * @brief A record as a Drive file resource: a new JSON object of its
+ * present fields (createdTime is not written).
+ * @param metadata required.
+ * @param jsonp receives the object (json_decref() it), or NULL on failure;
+ * required.
+ * @return OSTREL_SUCCESS; or a system error: "gmtime_r" (EOVERFLOW) for a
+ * time outside the years 0000 to 9999,
+ * "ostrel_l_meta_set_parents_array" (EINVAL) for a parent named "Trash",
+ * "Starred" or "Shared With Me", "malloc" with EILSEQ for a text that is
+ * not UTF-8, or "malloc" for want of memory.
+ * @par Tracing
+ *     entry, one entry and exit per member written, exit.
+ * @par Concurrency
+ *     safe.
+ */
 ostrel_result_t ostrel_google_metadata_convert(const ostrel_google_metadata_t *metadata,
                                                json_t **jsonp) OSTREL_NOTHROW;
 
-/* Names and paths. */
-/* Drive name (new), implied MIME type (constant) and id (new) of a client name. */
+/**
+ * @brief The Drive name, implied MIME type and id of a client name.
+ *
+ * Undoes the stub extension or export suffix, then the escapes "{dot}",
+ * "{dotdot}", "{slash}" (and their "+"-protected forms) and the ID token
+ * ".{IDid}".
+ * @param input_name one client path element; required; must not hold "/".
+ * @param output_namep receives the Drive name (new; the caller frees it),
+ * or NULL on failure; required.
+ * @param output_mime_typep receives the implied Google-Apps MIME type (a
+ * constant) or NULL, on failure too; may be NULL.
+ * @param output_idp receives the id of the ID token (new) or NULL; may be
+ * NULL.
+ * @param for_write the name is to be written: an export suffix is refused.
+ * @return OSTREL_SUCCESS; or FTP 553 "INVALID_PATH_NAME" ("GridFTP-Path:
+ * NAME") for an export suffix when writing (GD-Details says why), a second
+ * ID token (no cause) or a Drive name that is not UTF-8 (GD-Details: the
+ * conversion error); or the "malloc" system error.
+ * @par Tracing
+ *     entry, DEBUG steps, TRACE outcome line, exit with the result.
+ * @par Concurrency
+ *     safe once the export configuration is set.
+ */
 ostrel_result_t ostrel_google_drive_name_translate_in(
     const char *input_name, char **output_namep, const char **output_mime_typep,
     char **output_idp, bool for_write) OSTREL_NOTHROW;
-/* Client name (new) of a Drive file. */
+/**
+ * @brief The name under which GridFTP clients see a Drive file.
+ *
+ * The escaped Drive name, then the ID token when append_id is set, then the
+ * export suffix or stub extension of a Google-Apps document.
+ * @param metadata the file; required, with a name; its id is read only when
+ * append_id is set, and must then be present.
+ * @param output_namep receives the client name (new; the caller frees it),
+ * or NULL on failure; required.
+ * @return OSTREL_SUCCESS; or FTP 553 "INVALID_PATH_NAME" when append_id is
+ * set and the id is empty or holds a character outside letters, digits,
+ * "_", "-" and blank (GD-Details names the id); or the "malloc" system error.
+ * @par Tracing
+ *     entry, DEBUG new name, TRACE outcome, exit with the result.
+ * @par Concurrency
+ *     safe once the export configuration is set.
+ */
 ostrel_result_t ostrel_google_drive_name_translate_out(
     const ostrel_google_metadata_t *metadata, char **output_namep) OSTREL_NOTHROW;
 
+/** One element of a split client path. */
 typedef struct ostrel_google_drive_path_element_s {
-    char *name;
-    void *caller_data;
-    char *id;
-    const char *mime_type;
-    bool append_id;
+    char *name;             /**< the Drive name (the caller frees it) */
+    void *caller_data;      /**< the caller's own; never read or set here */
+    char *id;               /**< the id of its ID token (the caller frees it), or NULL */
+    const char *mime_type;  /**< implied MIME type (a constant): the folder type for all but the last */
+    bool append_id;         /**< for partial_path_construct: write the ID token */
 } ostrel_google_drive_path_element_t;
+/** A split client path. */
 typedef struct ostrel_google_drive_path_s {
-    uint64_t count;
-    ostrel_google_drive_path_element_t *elements;
+    uint64_t count;                                /**< elements */
+    ostrel_google_drive_path_element_t *elements;  /**< the elements (the caller frees the array) */
 } ostrel_google_drive_path_t;
-/* Splits a client path into translated elements; the caller frees each
- * element's name and id, then the array. */
+/**
+ * @brief Splits a client path at "/" and translates each element inbound;
+ * the first element of an absolute path is the empty root.
+ * @param path required.
+ * @param result_path receives the elements; {0, NULL} on failure; required.
+ * The caller frees each element's name and id, then the array.
+ * @param for_write the last element is to be written (see
+ * ostrel_google_drive_name_translate_in()).
+ * @return OSTREL_SUCCESS, an element's refusal as translation gives it, or
+ * the "malloc" system error; nothing is left allocated on failure.
+ * @par Tracing
+ *     entry, per element as translation traces, exit.
+ * @par Concurrency
+ *     safe once the export configuration is set.
+ */
 ostrel_result_t ostrel_google_drive_path_split(const char *path,
                                                ostrel_google_drive_path_t *result_path,
                                                bool for_write) OSTREL_NOTHROW;
-/* The client path (new) of the first element_count elements. */
+/**
+ * @brief The client path of the first elements of a split path, each
+ * element translated outbound (with its ID token when append_id is set).
+ * @param path required.
+ * @param element_count at most path->count.
+ * @param partial_path receives the path (new; the caller frees it), or NULL
+ * on failure; required.
+ * @return OSTREL_SUCCESS, an element's refusal as outbound translation
+ * gives it, or the "malloc" system error.
+ * @par Tracing
+ *     entry and exit.
+ * @par Concurrency
+ *     safe once configured.
+ */
 ostrel_result_t ostrel_google_drive_partial_path_construct(
     const ostrel_google_drive_path_t *path, uint64_t element_count, char **partial_path) OSTREL_NOTHROW;
-/* path with "$HOME" and "$LOGNAME" expanded (new). */
+/**
+ * @brief A path with "$HOME" and "$LOGNAME" of the process's user expanded,
+ * left to right, in time linear in the path.
+ * @param path required.
+ * @param evaluated_pathp receives the path (new; the caller frees it), or
+ * NULL on failure; required.
+ * @return OSTREL_SUCCESS; the "getpwuid_r" system error (ENOENT when the
+ * user has no entry) for a path with a variable; or the "malloc" system
+ * error. A path without a variable needs no user entry.
+ * @par Tracing
+ *     exit.
+ * @par Concurrency
+ *     safe.
+ */
 ostrel_result_t ostrel_google_drive_evaluate_path(const char *path, char **evaluated_pathp) OSTREL_NOTHROW;
 
-/* Folder listing and lookup. */
+/**
+ * @brief Gives the files of a folder whose client names collide their ID
+ * tokens.
+ *
+ * Sets append_id on every record whose client name (without the token,
+ * under the current export configuration) another record shares, and
+ * whose id can stand in an ID token; clears it on the rest. Records
+ * without a name are left alone. Afterwards the client names are pairwise
+ * distinct wherever the ids allow it. Costs n log n.
+ * @param children the folder's files as parsed; may be NULL when count is 0.
+ * @param count records in children.
+ * @return OSTREL_SUCCESS, or the "malloc" system error (then no record is
+ * changed).
+ * @par Tracing
+ *     entry, DEBUG count, each translation's own lines, exit.
+ * @par Concurrency
+ *     safe on distinct arrays once configured.
+ */
 ostrel_result_t ostrel_google_drive_mark_collisions(ostrel_google_metadata_t *children, size_t count) OSTREL_NOTHROW;
+/**
+ * @brief The one file of a folder that a client name names: the inverse of
+ * listing.
+ *
+ * A record is named by C when C is its client name without the ID token,
+ * or when its id can stand in a token and C is its client name with it.
+ * When C names exactly one record through its ID token, that is the
+ * answer; otherwise the records named without the token are the
+ * candidates. Narrows by Drive name before it translates.
+ * @param client_name one client path element; required.
+ * @param children the folder's files; may be NULL when count is 0.
+ * Records without a name take no part.
+ * @param count records in children.
+ * @param indexp receives the index of the file; untouched on failure;
+ * required.
+ * @return OSTREL_SUCCESS; FTP 550 "PATH_NOT_FOUND" (GD-Details "No file in
+ * the folder has this name") or 550 "AMBIGUOUS_PATH" (GD-Details "N files
+ * in the folder have this name; list the folder to see their names with ID
+ * tokens"), each with GD-Operation "Looking up a GridFTP name" and GD-Path
+ * the name; a refusal of ostrel_google_drive_name_translate_in(), unchanged;
+ * or the "malloc" system error.
+ * @par Tracing
+ *     entry, DEBUG, TRACE outcome, exit with the result.
+ * @par Concurrency
+ *     safe once configured.
+ */
 ostrel_result_t ostrel_google_drive_lookup(const char *client_name,
                                           const ostrel_google_metadata_t *children, size_t count,
                                           size_t *indexp) OSTREL_NOTHROW;
+/**
+ * @brief The Drive files.list query that selects every file of a folder
+ * that a client name can name.
+ *
+ * "'P' in parents and trashed = false and name = 'N'", with N the Drive
+ * name translation gives; or "... and (name = 'N' or name = 'M')" when the
+ * name ends in a stub extension and can also be the name M of an ordinary
+ * file; or, when the name or N holds "'" or "\", which Drive mishandles in
+ * name queries, the whole folder "'P' in parents and trashed = false".
+ * @param parent_id the folder's id (Drive's alias "root" qualifies);
+ * required.
+ * @param client_name required.
+ * @param queryp receives the query (new; the caller frees it), or NULL on
+ * failure; required.
+ * @param whole_folderp receives whether the query lists the whole folder
+ * (false on failure); required.
+ * @return OSTREL_SUCCESS; FTP 553 "INVALID_PATH_NAME" for a parent id that
+ * is empty or holds a character outside the ID set (GD-Details names it);
+ * a refusal of ostrel_google_drive_name_translate_in(), unchanged; or the
+ * "malloc" system error.
+ * @par Tracing
+ *     entry, DEBUG query, exit with the result.
+ * @par Concurrency
+ *     safe once configured.
+ */
 ostrel_result_t ostrel_google_drive_lookup_query(const char *parent_id, const char *client_name,
                                                 char **queryp, bool *whole_folderp) OSTREL_NOTHROW;
 
