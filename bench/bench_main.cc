@@ -439,6 +439,82 @@ void BM_MarkCollisions100k(benchmark::State &state)
 }
 BENCHMARK(BM_MarkCollisions100k)->Unit(benchmark::kMillisecond);
 
+// Each kind of name on its own, so that none hides behind an average:
+// BM_In_<kind> and BM_Out_<kind>, each beside the floor of one strdup +
+// strlen + free of the same name.
+struct Kind {
+    const char *kind;
+    const char *client_name;  // inbound
+    DriveName drive;          // outbound
+};
+const Kind kinds[] = {
+    {"plain", "quarterly-report-final-version-2024-approved.pdf",
+     {"quarterly-report-final-version-2024-approved.pdf", "application/pdf", nullptr}},
+    {"non_ascii", "Projekt\xc3\xbc" "bersicht M\xc3\xa4rz \xe6\x97\xa5\xe6\x9c\xac.docx",
+     {"Projekt\xc3\xbc" "bersicht M\xc3\xa4rz \xe6\x97\xa5\xe6\x9c\xac.docx", "application/octet-stream", nullptr}},
+    {"export_suffix", "Meeting notes{export-gdoc}.pdf", {"Meeting notes", "application/vnd.google-apps.document", nullptr}},
+    {"stub", "All-hands presentation.gslides",
+     {"All-hands presentation", "application/vnd.google-apps.presentation", nullptr}},
+    {"slash", "Q1{slash}Q2{slash}Q3 comparison.xlsx", {"Q1/Q2/Q3 comparison.xlsx", "text/csv", nullptr}},
+    {"id_token", "invoice.{ID1AbCdEfGhIjKlMn}.pdf", {"invoice.pdf", "application/pdf", "1AbCdEfGhIjKlMn"}},
+    {"dot", "{dot}", {".", "text/plain", nullptr}},
+    {"multi_dot", "archive.2024.05.01.backup.tar.gz", {"archive.2024.05.01.backup.tar.gz", "application/gzip", nullptr}},
+};
+
+void in_of(benchmark::State &state, const char *client_name)
+{
+    for (auto _ : state) {
+        char *name = nullptr;
+        const char *mime_type = nullptr;
+        char *id = nullptr;
+        ostrel_google_drive_name_translate_in(client_name, &name, &mime_type, &id, false);
+        benchmark::DoNotOptimize(name);
+        std::free(name);
+        std::free(id);
+    }
+}
+
+void out_of(benchmark::State &state, DriveName drive)
+{
+    ostrel_google_metadata_t record = {};
+    record.name = const_cast<char *>(drive.name);
+    record.mime_type = const_cast<char *>(drive.mime_type);
+    record.id = const_cast<char *>(drive.id);
+    record.append_id = drive.id != nullptr;
+    for (auto _ : state) {
+        char *name = nullptr;
+        ostrel_google_drive_name_translate_out(&record, &name);
+        benchmark::DoNotOptimize(name);
+        std::free(name);
+    }
+}
+
+void floor_of(benchmark::State &state, const char *name)
+{
+    for (auto _ : state) {
+        char *copy = strdup(name);
+        benchmark::DoNotOptimize(std::strlen(copy));
+        std::free(copy);
+    }
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    for (const Kind &k : kinds) {
+        const std::string in = std::string("BM_In_") + k.kind;
+        const std::string out = std::string("BM_Out_") + k.kind;
+        benchmark::RegisterBenchmark(in.c_str(), in_of, k.client_name);
+        benchmark::RegisterBenchmark((in + "_Floor").c_str(), floor_of, k.client_name);
+        benchmark::RegisterBenchmark(out.c_str(), out_of, k.drive);
+        benchmark::RegisterBenchmark((out + "_Floor").c_str(), floor_of, k.drive.name);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
