@@ -35,9 +35,15 @@ public:
     }
     void put(std::string_view text) noexcept
     {
-        if (count_ < capacity_ && !text.empty()) {
-            const size_t room = capacity_ - count_;
-            std::memcpy(buffer_ + count_, text.data(), text.size() < room ? text.size() : room);
+        const size_t room = count_ < capacity_ ? capacity_ - count_ : 0;
+        const size_t size = text.size() < room ? text.size() : room;
+        if (size <= 16) {
+            // The runs between tokens are short: a call to memcpy costs more.
+            for (size_t i = 0; i < size; ++i) {
+                buffer_[count_ + i] = text[i];
+            }
+        } else {
+            std::memcpy(buffer_ + count_, text.data(), size);
         }
         count_ += text.size();
     }

@@ -52,9 +52,18 @@ constexpr std::string_view apps_prefix = "application/vnd.google-apps.";
     if (mime_type == nullptr || std::strncmp(mime_type, apps_prefix.data(), apps_prefix.size()) != 0) {
         return nullptr;
     }
-    for (const AppsType &type : apps_types) {
-        if (std::strcmp(type.mime_type + apps_prefix.size(), mime_type + apps_prefix.size()) == 0) {
-            return &type;
+    // Then the kind's word, compared by length first: no strcmp per type.
+    static constexpr auto words = [] {
+        std::array<std::string_view, std::size(apps_types)> all{};
+        for (size_t i = 0; i < all.size(); ++i) {
+            all[i] = std::string_view(apps_types[i].mime_type).substr(apps_prefix.size());
+        }
+        return all;
+    }();
+    const std::string_view word = mime_type + apps_prefix.size();
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (words[i].size() == word.size() && words[i] == word) {
+            return &apps_types[i];
         }
     }
     return nullptr;

@@ -7,6 +7,7 @@
 #define OSTREL_GDC_GRAMMAR_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -118,6 +119,56 @@ void put_id(Sink &out, size_t plus, std::string_view id) noexcept
     }
     out.put(id);
     out.put('}');
+}
+
+// The first position at or after pos where text holds a, b or c, or npos.
+// Eight bytes a step: a byte equal to x leaves a zero byte in word ^ x*ones,
+// and the lowest flagged byte of the zero-byte test is always a true one.
+[[nodiscard]] inline size_t find_any_of(std::string_view text, size_t pos, char a, char b, char c) noexcept
+{
+    constexpr uint64_t ones = 0x0101010101010101ULL;
+    constexpr uint64_t highs = 0x8080808080808080ULL;
+    const auto zero_bytes = [](uint64_t v) { return (v - ones) & ~v & highs; };
+    const uint64_t ma = ones * static_cast<unsigned char>(a);
+    const uint64_t mb = ones * static_cast<unsigned char>(b);
+    const uint64_t mc = ones * static_cast<unsigned char>(c);
+    for (; pos + 8 <= text.size(); pos += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, text.data() + pos, 8);
+        const uint64_t hits = zero_bytes(word ^ ma) | zero_bytes(word ^ mb) | zero_bytes(word ^ mc);
+        if (hits != 0) {
+            return pos + static_cast<size_t>(__builtin_ctzll(hits) >> 3);
+        }
+    }
+    for (; pos < text.size(); ++pos) {
+        if (text[pos] == a || text[pos] == b || text[pos] == c) {
+            return pos;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// Writes text to out with tokens rewritten: token(pos) is asked at each a,
+// b or c (the bytes tokens start with), writes the token's replacement and
+// returns the token's length, or 0 (writing nothing) when none starts
+// there. The bytes between tokens go out in runs, not one by one.
+template <class Sink, class Token>
+void put_rewritten(std::string_view text, char a, char b, char c, Sink &out, Token &&token) noexcept
+{
+    size_t run = 0;
+    for (size_t pos = find_any_of(text, 0, a, b, c); pos != std::string_view::npos;
+         pos = find_any_of(text, pos, a, b, c)) {
+        out.put(text.substr(run, pos - run));
+        const size_t length = token(pos);
+        if (length == 0) {
+            out.put(text[pos]);
+            ++pos;
+        } else {
+            pos += length;
+        }
+        run = pos;
+    }
+    out.put(text.substr(run));
 }
 
 // Tokens that count only as the whole name, with the Drive name they stand for.

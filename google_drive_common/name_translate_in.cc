@@ -64,6 +64,9 @@ struct IdTokens {
 template <class Sink>
 [[nodiscard]] bool unescape_whole_name(const Pieces &rest, Sink &out) noexcept
 {
+    if (rest.size() < 5 || rest[0] != '{' || rest[rest.size() - 1] != '}') {
+        return false;
+    }
     for (const WholeNameToken &token : whole_name_tokens) {
         size_t plus = 0;
         const size_t length = match_protected(rest, 0, token.stem, &plus);
@@ -89,27 +92,27 @@ void unescape(std::string_view name, const IdTokens &ids, Sink &out) noexcept
     if (unescape_whole_name(rest, out)) {
         return;
     }
-    for (size_t pos = 0; pos < name.size();) {
-        const char c = name[pos];
-        size_t plus = 0;
-        size_t length = 0;
-        if (c == '{' && (length = match_protected(name, pos, slash_stem, &plus)) != 0) {
-            if (plus == 0) {
-                out.put('/');
-            } else {
-                put_protected(out, slash_stem, plus - 1);
+    put_rewritten(
+        name, '{', '.', '.', out,
+        [&](size_t pos) -> size_t {
+            size_t plus = 0;
+            if (name[pos] == '{') {
+                const size_t length = match_protected(name, pos, slash_stem, &plus);
+                if (length != 0) {
+                    if (plus == 0) {
+                        out.put('/');
+                    } else {
+                        put_protected(out, slash_stem, plus - 1);
+                    }
+                }
+                return length;
             }
-            pos += length;
-        } else if (const IdMatch id = c == '.' ? match_id(name, pos) : IdMatch{0, 0, {}}; id.length != 0) {
-            if (id.plus != 0) {
+            const IdMatch id = match_id(name, pos);
+            if (id.length != 0 && id.plus != 0) {
                 put_id(out, id.plus - 1, id.id);
             }
-            pos += id.length;
-        } else {
-            out.put(c);
-            ++pos;
-        }
-    }
+            return id.length;
+        });
 }
 
 }  // namespace

@@ -24,6 +24,9 @@ using namespace ostrel::gdc;
 template <class Sink>
 [[nodiscard]] bool escape_whole_name(std::string_view name, Sink &out) noexcept
 {
+    if (name.empty() || (name[0] != '.' && name[0] != '{')) {
+        return false;
+    }
     for (const WholeNameToken &token : whole_name_tokens) {
         size_t plus = 0;
         if (name == token.drive_name) {
@@ -51,24 +54,30 @@ void escape(std::string_view name, Sink &out) noexcept
         out.put(name);
         return;
     }
-    for (size_t pos = 0; pos < name.size();) {
-        const char c = name[pos];
-        size_t plus = 0;
-        size_t length = 0;
-        if (c == '/') {
-            put_protected(out, slash_stem, 0);
-            ++pos;
-        } else if (c == '{' && (length = match_protected(name, pos, slash_stem, &plus)) != 0) {
-            put_protected(out, slash_stem, plus + 1);
-            pos += length;
-        } else if (const IdMatch id = c == '.' ? match_id(name, pos) : IdMatch{0, 0, {}}; id.length != 0) {
-            put_id(out, id.plus + 1, id.id);
-            pos += id.length;
-        } else {
-            out.put(c);
-            ++pos;
-        }
-    }
+    put_rewritten(
+        name, '/', '{', '.', out,
+        [&](size_t pos) -> size_t {
+            size_t plus = 0;
+            switch (name[pos]) {
+            case '/':
+                put_protected(out, slash_stem, 0);
+                return 1;
+            case '{': {
+                const size_t length = match_protected(name, pos, slash_stem, &plus);
+                if (length != 0) {
+                    put_protected(out, slash_stem, plus + 1);
+                }
+                return length;
+            }
+            default: {
+                const IdMatch id = match_id(name, pos);
+                if (id.length != 0) {
+                    put_id(out, id.plus + 1, id.id);
+                }
+                return id.length;
+            }
+            }
+        });
 }
 
 }  // namespace
@@ -115,7 +124,7 @@ ostrel_result_t ostrel_google_drive_name_translate_out(const ostrel_google_metad
     const char *export_extension = nullptr;
     ostrel_google_drive_export_escape_type(metadata->mime_type, &export_type, &export_extension);
     char *const final_name = ostrel_google_drive_name_out(escaped, export_type, export_extension);
-    if (export_type == nullptr) {
+    if (export_type == nullptr && stub_extension[0] != '\0') {
         // name_out leaves room for the longest stub extension.
         std::strcat(final_name, stub_extension);
     }

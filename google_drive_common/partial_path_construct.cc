@@ -1,6 +1,7 @@
 // Partial path construction: the client path of the first N elements of a
 // split path, each element translated outbound again.
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "api.h"
@@ -13,23 +14,28 @@ namespace {
 
 constexpr const char *folder_type = "application/vnd.google-apps.folder";
 
-void release_names(char **names, uint64_t count) noexcept
+// A translated name and its length, measured once for both passes.
+struct Name {
+    char *text;
+    size_t length;
+};
+
+void release_names(Name *names, uint64_t count) noexcept
 {
     for (uint64_t i = 0; i < count; ++i) {
-        std::free(names[i]);
+        std::free(names[i].text);
     }
-    std::free(names);
 }
 
 // The names joined by "/"; a single name is followed by one.
 template <class Sink>
-void join(char *const *names, uint64_t count, Sink &out) noexcept
+void join(const Name *names, uint64_t count, Sink &out) noexcept
 {
     for (uint64_t i = 0; i < count; ++i) {
         if (i != 0) {
             out.put('/');
         }
-        out.put(std::string_view(names[i]));
+        out.put(std::string_view(names[i].text, names[i].length));
     }
     if (count == 1) {
         out.put('/');
@@ -47,19 +53,34 @@ ostrel_result_t ostrel_google_drive_partial_path_construct(const ostrel_google_d
     OSTREL_GDC_REQUIRE(element_count <= path->count);
     *partial_path = nullptr;
     ostrel_result_t result = OSTREL_SUCCESS;
-    auto *names = static_cast<char **>(ostrel::gdc::mem_calloc(element_count != 0 ? element_count : 1, sizeof(char *)));
-    if (names == nullptr) {
-        result = ostrel::gdc::system_error("malloc");
+    // The translated names: on the stack for the usual depths, on the heap
+    // beyond.
+    Name local_names[16];
+    ostrel::gdc::Owned<Name> heap_names;
+    Name *names = local_names;
+    if (element_count > std::size(local_names)) {
+        heap_names.reset(static_cast<Name *>(ostrel::gdc::mem_calloc(element_count, sizeof(Name))));
+        names = heap_names.get();
+        if (names == nullptr) {
+            result = ostrel::gdc::system_error("malloc");
+        }
     }
     uint64_t translated = 0;
+    // One empty record serves every element: only the four fields outbound
+    // translation reads change (zeroing a record costs as much as
+    // translating a short name).
+    ostrel_google_metadata_t metadata = {};
     for (; result == OSTREL_SUCCESS && translated < element_count; ++translated) {
         const ostrel_google_drive_path_element_t &element = path->elements[translated];
-        ostrel_google_metadata_t metadata = {};
         metadata.id = element.id != nullptr ? element.id : const_cast<char *>("unused");
         metadata.name = element.name;
         metadata.mime_type = const_cast<char *>(element.mime_type != nullptr ? element.mime_type : folder_type);
         metadata.append_id = element.id != nullptr || element.append_id;
-        result = ostrel_google_drive_name_translate_out(&metadata, &names[translated]);
+        names[translated] = {nullptr, 0};
+        result = ostrel_google_drive_name_translate_out(&metadata, &names[translated].text);
+        if (result == OSTREL_SUCCESS) {
+            names[translated].length = std::strlen(names[translated].text);
+        }
     }
     if (result == OSTREL_SUCCESS) {
         const ostrel::gdc::ExactText text =
