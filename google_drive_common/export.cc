@@ -49,7 +49,8 @@ constexpr std::string_view apps_prefix = "application/vnd.google-apps.";
 [[nodiscard]] const AppsType *apps_type_by_mime(const char *mime_type) noexcept
 {
     // Every Google-Apps type shares the prefix; most types are rejected here.
-    if (mime_type == nullptr || std::strncmp(mime_type, apps_prefix.data(), apps_prefix.size()) != 0) {
+    if (mime_type == nullptr || mime_type[0] != 'a'
+        || std::strncmp(mime_type, apps_prefix.data(), apps_prefix.size()) != 0) {
         return nullptr;
     }
     // Then the kind's word, compared by length first: no strcmp per type.

@@ -6,6 +6,7 @@
 #ifndef OSTREL_GDC_GRAMMAR_H
 #define OSTREL_GDC_GRAMMAR_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -50,10 +51,19 @@ template <class Text>
     return i + 1 - pos;
 }
 
+// The ID character set: digits, ASCII letters, "_", "-" and the blank.
+constexpr auto id_chars = [] {
+    std::array<bool, 256> set{};
+    for (int c = 0; c < 256; ++c) {
+        set[static_cast<size_t>(c)] = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')
+                                      || c == '_' || c == '-' || c == ' ';
+    }
+    return set;
+}();
+
 [[nodiscard]] constexpr bool is_id_char(char c) noexcept
 {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '-'
-           || c == ' ';
+    return id_chars[static_cast<unsigned char>(c)];
 }
 
 // Whether text can stand in an ID token: one or more ID characters.

@@ -107,6 +107,9 @@ void unescape(std::string_view name, const IdTokens &ids, Sink &out) noexcept
                 }
                 return length;
             }
+            if (ids.count != 0 && pos == ids.position) {
+                return ids.first.length;  // the ID token, found before: it leaves the name
+            }
             const IdMatch id = match_id(name, pos);
             if (id.length != 0 && id.plus != 0) {
                 put_id(out, id.plus - 1, id.id);

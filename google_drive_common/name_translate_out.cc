@@ -116,7 +116,7 @@ ostrel_result_t ostrel_google_drive_name_translate_out(const ostrel_google_metad
     }
     OSTREL_GDC_REQUIRE(text.written == text.counted);
     const char *const escaped = text.text;
-    OSTREL_GDC_REQUIRE(strchr(escaped, '/') == NULL);
+    OSTREL_GDC_REQUIRE(memchr(escaped, '/', text.written) == NULL);
     OSTREL_GDC_REQUIRE(strcmp(escaped, ".") != 0);
     OSTREL_GDC_REQUIRE(strcmp(escaped, "..") != 0);
 
