@@ -18,7 +18,7 @@ using namespace ostrel::gdc;
 // Every token holds "{"; only "/" is escaped without one.
 [[nodiscard]] bool is_plain(std::string_view name) noexcept
 {
-    return name.find('/') == std::string_view::npos && name.find('{') == std::string_view::npos;
+    return find_any_of(name, 0, '/', '{', '{') == std::string_view::npos;
 }
 
 template <class Sink>
