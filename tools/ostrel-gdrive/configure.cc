@@ -106,7 +106,7 @@ void configure(const Common &common)
     if (!common.config.empty()) {
         read_config(common.config, chosen, given);
     }
-    std::string_view formats = common.export_formats.empty() ? std::string_view() : common.export_formats.front();
+    std::string_view formats = common.export_formats;
     while (!formats.empty()) {
         const std::string_view item = formats.substr(0, formats.find(','));
         formats.remove_prefix(std::min(formats.size(), item.size() + 1));

@@ -64,30 +64,31 @@ int main(int argc, char **argv)
     app.set_version_flag("--version", std::string("ostrel-gdrive ") + OSTREL_GDRIVE_VERSION);
     app.require_subcommand(1);
     app.fallthrough();
-    Common common;
-    app.add_option("--export", common.export_formats,
-                   "Export formats: KIND=FORMAT,... with KIND documents, spreadsheets, presentations or drawings "
-                   "(e.g. documents=pdf,spreadsheets=xlsx); kinds not named are shown as stub files")
-        ->type_name("KIND=FORMAT,...")
-        ->expected(1)
-        ->allow_extra_args(false)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    // The options of every command, each given at most once: every value is
+    // kept, so that a repeated one can be said as such.
+    std::vector<std::string> export_formats;
     std::vector<std::string> config;
-    app.add_option("--config", config,
-                   "Plug-in configuration file to read export_documents, export_spreadsheets, "
-                   "export_presentations and export_drawings from; --export wins over it")
-        ->type_name("FILE")
-        ->expected(1)
-        ->allow_extra_args(false)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     std::vector<std::string> debug;
-    app.add_option("--debug", debug,
-                   "Trace the library to standard error: LEVELS[,FILE[,FLAGS]] as OSTREL_GOOGLE_DRIVE_DEBUG takes "
-                   "it, e.g. ALL or TRACE|ERROR")
-        ->type_name("LEVELS")
-        ->expected(1)
-        ->allow_extra_args(false)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    const auto once = [&app](const char *name, std::vector<std::string> &values, const char *help,
+                             const char *type) {
+        app.add_option(name, values, help)
+            ->type_name(type)
+            ->expected(1)
+            ->allow_extra_args(false)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    };
+    once("--export", export_formats,
+         "Export formats: KIND=FORMAT,... with KIND documents, spreadsheets, presentations or drawings "
+         "(e.g. documents=pdf,spreadsheets=xlsx); kinds not named are shown as stub files",
+         "KIND=FORMAT,...");
+    once("--config", config,
+         "Plug-in configuration file to read export_documents, export_spreadsheets, "
+         "export_presentations and export_drawings from; --export wins over it",
+         "FILE");
+    once("--debug", debug,
+         "Trace the library to standard error: LEVELS[,FILE[,FLAGS]] as OSTREL_GOOGLE_DRIVE_DEBUG takes "
+         "it, e.g. ALL or TRACE|ERROR",
+         "LEVELS");
     app.footer(
         "Exit status: 0 success, 1 refused input (bad listing, refused name, bad configuration file), 2 usage error.\n"
         "Examples:\n"
@@ -175,7 +176,7 @@ int main(int argc, char **argv)
         say(usage_text(app, e, argc, argv) + " (see --help)");
         return exit_usage;
     }
-    for (const auto &[option, values] : {std::pair{"--export", &common.export_formats}, std::pair{"--config", &config},
+    for (const auto &[option, values] : {std::pair{"--export", &export_formats}, std::pair{"--config", &config},
                                          std::pair{"--debug", &debug}}) {
         if (values->size() > 1) {
             say(std::string(option) + " given " + std::to_string(values->size())
@@ -183,6 +184,8 @@ int main(int argc, char **argv)
             return exit_usage;
         }
     }
+    Common common;
+    common.export_formats = export_formats.empty() ? "" : export_formats.front();
     common.config = config.empty() ? "" : config.front();
     common.debug = debug.empty() ? "" : debug.front();
 

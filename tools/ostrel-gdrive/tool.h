@@ -21,7 +21,7 @@ struct Failure {
 
 // Options every command takes.
 struct Common {
-    std::vector<std::string> export_formats;  // given at most once
+    std::string export_formats;
     std::string config;
     std::string debug;
 };
