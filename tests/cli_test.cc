@@ -188,11 +188,12 @@ TEST(Cli, FailedWritesAndReadsAreErrors)
     EXPECT_EQ(result.err, "ostrel-gdrive: " + many + ": Input/output error\n");
 }
 
-// The man page describes what --help does: every command and option, and
-// every stub extension.
-TEST(Cli, TheManualCoversEveryCommandOptionAndStub)
+// The man page and the README describe what --help does: every command,
+// every option and the exit statuses; the man page also every stub.
+TEST(Cli, TheManualAndReadmeCoverEveryCommandOptionAndExitStatus)
 {
     const std::string manual = read_file(source_dir + "/tools/ostrel-gdrive/ostrel-gdrive.1");
+    const std::string readme = read_file(source_dir + "/README.md");
     auto roff_of = [](std::string text) {
         std::string out;
         for (const char c : text) {
@@ -200,19 +201,24 @@ TEST(Cli, TheManualCoversEveryCommandOptionAndStub)
         }
         return out;
     };
-    std::vector<std::string> words = {"ls", "in", "out", "split", "expand", "formats"};
-    for (const std::string &command : {std::string(""), std::string("ls"), std::string("in"), std::string("out"),
-                                       std::string("split")}) {
-        const std::string help = run(command.empty() ? std::vector<std::string>{"--help"}
-                                                     : std::vector<std::string>{command, "--help"})
-                                     .out;
+    const std::vector<std::string> commands = {"ls", "resolve", "query", "in", "out", "split", "expand", "formats"};
+    std::vector<std::string> words = commands;
+    const std::string tool_help = run({"--help"}).out;
+    for (const char *status : {"0 success", "1 refused input", "2 usage error"}) {
+        ASSERT_NE(tool_help.find(status), std::string::npos) << status;
+        words.emplace_back(status);
+    }
+    for (const std::string &command : commands) {
+        ASSERT_NE(tool_help.find("  " + command + " "), std::string::npos) << command;
+        const std::string help = tool_help + run({command, "--help"}).out;
         for (size_t at = help.find("--"); at != std::string::npos; at = help.find("--", at + 2)) {
             const size_t end = help.find_first_of(" ,\n=", at);
             words.push_back(help.substr(at, end - at));
         }
     }
     for (const std::string &word : words) {
-        EXPECT_NE(manual.find(roff_of(word)), std::string::npos) << word;
+        EXPECT_NE(manual.find(roff_of(word)), std::string::npos) << "man page: " << word;
+        EXPECT_NE(readme.find(word), std::string::npos) << "README: " << word;
     }
     for (const char *stub : {".gdoc", ".gsheet", ".gslides", ".gdraw", ".gmap", ".gform", ".gsite", ".gjam",
                              ".gshortcut"}) {
