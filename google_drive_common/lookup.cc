@@ -174,7 +174,8 @@ ostrel_result_t ostrel_google_drive_lookup(const char *client_name, const ostrel
     for (size_t i = 0; result == OSTREL_SUCCESS && id != nullptr && i < count; ++i) {
         const Metadata &record = children[i];
         bool named = false;
-        if (record.name != nullptr && record.id != nullptr && std::strcmp(record.id, id) == 0 && is_id(record.id)) {
+        // The token's id is in the ID set, so an equal id is too.
+        if (record.name != nullptr && record.id != nullptr && std::strcmp(record.id, id) == 0) {
             result = names_record(record, true, client_name, &named);
         }
         if (named) {

@@ -58,29 +58,34 @@ bool FileReader::next(File *file, bool with_trashed)
 {
     for (;;) {
         std::string error;
-        json_t *resource = listing_.next(&where_, &error);
+        json_t *resource = listing_.next(&error);
         if (resource == nullptr) {
             if (!error.empty()) {
                 throw Failure{exit_refused, error};
             }
             return false;
         }
-        const char *id = json_string_value(json_object_get(resource, "id"));
-        const std::string who = where_ + ": " + (id != nullptr ? "file " + shown(id) + ": " : "");
+        // Who the resource is, for the reports below; made only for them.
+        const auto who = [&] {
+            const char *id = json_string_value(json_object_get(resource, "id"));
+            return listing_.where() + ": " + (id != nullptr ? "file " + shown(id) + ": " : "");
+        };
         ostrel_google_metadata_destroy(&file->metadata);
         const ostrel_result_t result = ostrel_google_metadata_parse(resource, &file->metadata);
         if (result != OSTREL_SUCCESS) {
             const std::string key = refused_key(resource);
+            const std::string whose = who();
             json_decref(resource);
-            throw Failure{exit_refused, who + (key.empty() ? error_text(result) : key)};
+            throw Failure{exit_refused, whose + (key.empty() ? error_text(result) : key)};
         }
-        json_decref(resource);
         const ostrel_google_metadata_t &m = file->metadata;
         if (m.name == nullptr) {
-            say(who + "no \"name\": left out (the listing must be fetched with the name field)");
+            say(who() + "no \"name\": left out (the listing must be fetched with the name field)");
+            json_decref(resource);
             ++unnamed_;
             continue;
         }
+        json_decref(resource);
         if (with_trashed || !(m.trashed_set && m.trashed)) {
             return true;
         }

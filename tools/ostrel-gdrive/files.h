@@ -20,11 +20,9 @@ public:
     [[nodiscard]] bool next(File *file, bool with_trashed);
     // How many resources had no name (each was reported).
     [[nodiscard]] size_t unnamed() const { return unnamed_; }
-    [[nodiscard]] const std::string &where() const { return where_; }
 
 private:
     Listing &listing_;
-    std::string where_;
     size_t unnamed_ = 0;
 };
 

@@ -214,9 +214,8 @@ bool Listing::hold(json_t *document, bool top_level, std::string *error)
     document_ = document;
     items_ = nullptr;
     index_ = 0;
-    const std::string where = streaming_ ? at(document_line_, 0) : name_;
     if (const std::string drive_error = drive_error_of(document); !drive_error.empty()) {
-        *error = where + ": " + drive_error;
+        *error = document_where() + ": " + drive_error;
         return false;
     }
     const json_t *files = json_object_get(document, "files");
@@ -226,7 +225,7 @@ bool Listing::hold(json_t *document, bool top_level, std::string *error)
         more_pages_ = false;
     } else if (files != nullptr || (kind != nullptr && std::strcmp(kind, "drive#fileList") == 0)) {
         if (files != nullptr && !json_is_array(files)) {
-            *error = where + ": not a listing: \"files\" is not an array of file resources";
+            *error = document_where() + ": not a listing: \"files\" is not an array of file resources";
             return false;
         }
         ++pages_;
@@ -281,23 +280,35 @@ bool Listing::next_document(std::string *error)
     return hold(document, true, error);
 }
 
-json_t *Listing::next(std::string *where, std::string *error)
+std::string Listing::document_where() const
+{
+    return streaming_ ? at(document_line_, 0) : name_;
+}
+
+std::string Listing::where() const
+{
+    if (!last_was_item_) {
+        return document_where();
+    }
+    return document_where() + ": " + (pages_ > 0 ? "page " + std::to_string(pages_) + ", item " : "item ")
+           + std::to_string(index_);
+}
+
+json_t *Listing::next(std::string *error)
 {
     for (;;) {
         if (document_ != nullptr) {
             if (items_ == nullptr) {
                 json_t *resource = document_;
                 document_ = nullptr;
-                *where = streaming_ ? at(document_line_, 0) : name_;
+                last_was_item_ = false;
                 return resource;
             }
             if (index_ < json_array_size(items_)) {
                 json_t *item = json_array_get(items_, index_++);
-                const std::string item_text = (pages_ > 0 ? "page " + std::to_string(pages_) + ", item " : "item ")
-                                              + std::to_string(index_);
-                *where = (streaming_ ? at(document_line_, 0) : name_) + ": " + item_text;
+                last_was_item_ = true;
                 if (!json_is_object(item)) {
-                    *error = *where + ": not a file resource (a JSON object)";
+                    *error = where() + ": not a file resource (a JSON object)";
                     return nullptr;
                 }
                 return json_incref(item);

@@ -53,10 +53,12 @@ public:
 
     // Opens path ("-" for standard input); false with *error set on failure.
     [[nodiscard]] bool open(const std::string &path, std::string *error);
-    // The next file resource (a new reference the caller releases) and
-    // where it stands ("LISTING:LINE" or "LISTING: item N"), or NULL at the
-    // end or on an error (then *error is set).
-    [[nodiscard]] json_t *next(std::string *where, std::string *error);
+    // The next file resource (a new reference the caller releases), or NULL
+    // at the end or on an error (then *error is set).
+    [[nodiscard]] json_t *next(std::string *error);
+    // Where the last resource handed out stands ("LISTING:LINE",
+    // "LISTING: item N", "LISTING: page P, item N"); made only when asked.
+    [[nodiscard]] std::string where() const;
     // What the reader should know once the listing is read: a last page
     // that is not the last one, a search Drive did not finish.
     [[nodiscard]] std::vector<std::string> warnings() const;
@@ -67,6 +69,7 @@ private:
     [[nodiscard]] bool hold(json_t *document, bool top_level, std::string *error);
     [[nodiscard]] bool next_document(std::string *error);
     [[nodiscard]] std::string at(int line, int column) const;
+    [[nodiscard]] std::string document_where() const;
 
     std::string name_;
     Reader reader_;
@@ -77,7 +80,8 @@ private:
     int whole_first_line_ = 0;
     json_t *document_ = nullptr;
     json_t *items_ = nullptr;  // the array being walked; NULL: document_ is one resource
-    size_t index_ = 0;
+    size_t index_ = 0;         // of the next item; of the last one handed out, 1-based
+    bool last_was_item_ = false;
     int document_line_ = 0;
     size_t pages_ = 0;
     bool more_pages_ = false;
