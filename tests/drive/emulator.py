@@ -9,7 +9,8 @@ It binds 127.0.0.1 (a free port with --port 0), prints one line "PORT <n>" on
 standard output and serves until SIGTERM, SIGINT, the end of its standard input
 (so a crashed test never leaves it running; --ignore-stdin for use by hand),
 --max-seconds (default 300) or --max-requests (default 20000; then it answers
-503 and exits with status 3). Python 3 standard library only.
+503). Exit status: 0 when stopped, 2 for a bad tree or fault file, 3 when a
+bound stopped it. Python 3 standard library only.
 
 What it emulates (every API call needs "Authorization: Bearer <token>"):
   GET    /drive/v3/files              q, fields, pageSize (1..1000, default 100),
