@@ -15,6 +15,9 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -105,6 +108,14 @@ TEST(Cli, ExampleListingAndCommandsMatchTheirGoldenOutputs)
         {"ls-tree-path.out", {"ls", "-l", "--ids", "--path", "/Projects/2024", tree}},
         {"resolve.out", {"resolve", tree, "/Projects/2024/notes.{ID1T014notes}.gdoc", "/Shared with partners/''"}},
         {"query.out", {"query", "--parent", "root", "notes.gdoc", "it's", "a{slash}b", "C:\\temp", "report.pdf"}},
+        {"ls-long-trashed.out", {"ls", "-l", "--trashed", example}},
+        {"in-json.out", {"in", "--json", "notes{export-gdoc}.pdf", "a{slash}b.{IDx1}", "{dot+}", "caf\xc3\xa9.gsheet"}},
+        {"out-json.out", {"out", "--json", "--name", "C:\\temp\xe2\x80\x8b", "--id", "1x"}},
+        {"split-json.out", {"split", "--json", "/docs/x.{IDab}/notes{export-gsheet}.csv"}},
+        {"query-json.out", {"query", "--json", "--parent", "root", "notes.gdoc", "it's", "C:\\temp"}},
+        {"resolve-json.out",
+         {"resolve", "--json", tree, "/Projects/2024/notes.{ID1T014notes}.gdoc", "/", "/Shared with partners/''"}},
+        {"formats-json.out", {"formats", "--json", "--export", "documents=docx,drawings=svg"}},
     };
     for (const GoldenCase &c : cases) {
         SCOPED_TRACE(c.golden);
@@ -113,6 +124,78 @@ TEST(Cli, ExampleListingAndCommandsMatchTheirGoldenOutputs)
         EXPECT_EQ(result.err, "");
         expect_golden(c.golden, result.out);
     }
+}
+
+// Generated names over controls, invisible, bidirectional, private-use and
+// unassigned characters: --json gives each back exactly, and neither output
+// carries one of them raw; no two names print alike.
+TEST(Cli, GeneratedNamesAreExactInJsonAndNeverPrintAlike)
+{
+    struct Piece {
+        const char *utf8;
+        bool escaped;
+    };
+    const Piece pieces[] = {
+        {"a", false}, {".", false}, {"{", false}, {"}", false}, {"\\", false}, {"\"", false}, {" ", false},
+        {"\xc3\xa9", false}, {"\xe6\x97\xa5", false}, {"\xf0\x9f\x98\x80", false}, {"\x01", true}, {"\n", true},
+        {"\x1b", true}, {"\x7f", true}, {"\xc2\x85", true}, {"\xc2\xa0", true}, {"\xc2\xad", true},
+        {"\xcd\x8f", true}, {"\xcd\xb8", true}, {"\xe1\xa0\x8e", true}, {"\xe2\x80\x8b", true},
+        {"\xe2\x80\x8d", true}, {"\xe2\x80\xae", true}, {"\xe2\x81\xa0", true}, {"\xe2\x81\xa6", true},
+        {"\xe2\x80\xa8", true}, {"\xe3\x80\x80", true}, {"\xee\x80\x80", true}, {"\xef\xb8\x8f", true},
+        {"\xef\xbb\xbf", true}, {"\xf3\xa0\x80\x81", true}, {"\xf3\xa0\x81\x81", true}, {"\xf4\x8f\xbf\xbd", true},
+    };
+    std::mt19937 random(20);
+    std::set<std::string> names;
+    while (names.size() < 1500) {
+        std::string name;
+        for (size_t n = 1 + random() % 6; n > 0; --n) {
+            name += pieces[random() % std::size(pieces)].utf8;
+        }
+        names.insert(name);
+    }
+    std::string listing;
+    for (const std::string &name : names) {
+        json_t *file = json_pack("{s:s%, s:s}", "name", name.data(), name.size(), "mimeType", "text/plain");
+        char *line = json_dumps(file, JSON_COMPACT);
+        listing += std::string(line) + "\n";
+        std::free(line);
+        json_decref(file);
+    }
+    const std::string path = write_temp("generated.ndjson", listing);
+    const auto carries_raw = [&pieces](const std::string &text) {
+        for (const Piece &piece : pieces) {
+            if (piece.escaped && text.find(piece.utf8) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
+
+    const Outcome json = run({"ls", "--json", path});
+    ASSERT_EQ(json.status, 0) << json.err;
+    std::istringstream json_lines(json.out);
+    auto name = names.begin();
+    for (std::string line; std::getline(json_lines, line); ++name) {
+        ASSERT_NE(name, names.end());
+        EXPECT_FALSE(carries_raw(line)) << line;
+        json_error_t error;
+        json_t *entry = json_loads(line.c_str(), JSON_ALLOW_NUL, &error);
+        ASSERT_NE(entry, nullptr) << line;
+        const json_t *drive_name = json_object_get(entry, "driveName");
+        EXPECT_EQ(std::string(json_string_value(drive_name), json_string_length(drive_name)), *name) << line;
+        json_decref(entry);
+    }
+    EXPECT_EQ(name, names.end());
+
+    const Outcome text = run({"ls", path});
+    ASSERT_EQ(text.status, 0) << text.err;
+    std::istringstream text_lines(text.out);
+    std::set<std::string> shown;
+    for (std::string line; std::getline(text_lines, line);) {
+        EXPECT_FALSE(carries_raw(line)) << line;
+        EXPECT_TRUE(shown.insert(line).second) << line;
+    }
+    EXPECT_EQ(shown.size(), names.size());
 }
 
 TEST(Cli, AllThreeListingFormatsGiveTheSameNames)
@@ -225,6 +308,17 @@ TEST(Cli, TheManualAndReadmeCoverEveryCommandOptionAndExitStatus)
         EXPECT_NE(manual.find(stub), std::string::npos) << stub;
     }
     EXPECT_NE(manual.find("no-content"), std::string::npos);
+}
+
+// roff reads every line of the man page as meant: no warning at all.
+TEST(Cli, TheManualFormatsWithoutWarnings)
+{
+    const std::string err = ostrel::test::temp_path("groff.err");
+    const std::string command = "groff -man -ww -z " + quoted(source_dir + "/tools/ostrel-gdrive/ostrel-gdrive.1")
+                                + " 2>" + quoted(err);
+    const int raw = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0);
+    EXPECT_EQ(read_file(err), "");
 }
 
 // Every file of the tree example: the path under which ls --ids --path

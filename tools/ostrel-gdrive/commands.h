@@ -1,5 +1,6 @@
 // The commands other than ls, each in a file of its own. Each returns its
-// exit status or throws Failure.
+// exit status or throws Failure; json: one JSON object a line for each row
+// of the table it prints otherwise.
 #ifndef OSTREL_GDRIVE_COMMANDS_H
 #define OSTREL_GDRIVE_COMMANDS_H
 
@@ -8,13 +9,14 @@
 
 namespace ostrel::gdrive {
 
-int run_in(const std::vector<std::string> &names, bool for_write);
-int run_out(const std::string &name, const std::string &mime_type, const std::string &id);
-int run_split(const std::string &path, bool for_write);
+int run_in(const std::vector<std::string> &names, bool for_write, bool json);
+int run_out(const std::string &name, const std::string &mime_type, const std::string &id, bool json);
+int run_split(const std::string &path, bool for_write, bool json);
 int run_expand(const std::string &path);
-int run_formats();
-int run_resolve(const std::string &listing, const std::vector<std::string> &paths, const std::string &root);
-int run_query(const std::string &parent, const std::vector<std::string> &names);
+int run_formats(bool json);
+int run_resolve(const std::string &listing, const std::vector<std::string> &paths, const std::string &root,
+                bool json);
+int run_query(const std::string &parent, const std::vector<std::string> &names, bool json);
 
 }  // namespace ostrel::gdrive
 

@@ -8,14 +8,16 @@
 
 namespace ostrel::gdrive {
 
-int run_formats()
+int run_formats(bool json)
 {
     const char *current[4];
     for (size_t k = 0; k < 4; ++k) {
         current[k] = ostrel_google_drive_exported_get_extension(kinds[k].mime_type);
     }
     for (size_t k = 0; k < 4; ++k) {
-        write_out(std::string(kinds[k].word) + " (" + kinds[k].mime_type + "):\n");
+        if (!json) {
+            write_out(std::string(kinds[k].word) + " (" + kinds[k].mime_type + "):\n");
+        }
         std::vector<std::vector<std::string>> rows;
         const std::vector<std::string> allowed = allowed_formats(k);
         for (const ostrel_google_drive_doc_type_t *row = ostrel_l_google_drive_export_mimes; row->description != nullptr;
@@ -28,6 +30,17 @@ int run_formats()
                 continue;
             }
             const bool chosen = std::strcmp(row->extension, current[k]) == 0;
+            if (json) {
+                JsonLine()
+                    .text("kind", kinds[k].word)
+                    .text("kindMimeType", kinds[k].mime_type)
+                    .text("format", row->extension + 1)
+                    .text("description", row->description)
+                    .text_or_null("exportMimeType", row->mime_type)
+                    .boolean("inUse", chosen)
+                    .write();
+                continue;
+            }
             rows.push_back({chosen ? "  *" : "   ", row->extension + 1, row->description,
                             row->mime_type != nullptr ? row->mime_type : "(shown as a stub file, not exported)"});
         }
@@ -38,7 +51,9 @@ int run_formats()
     if (result != OSTREL_SUCCESS) {
         ostrel_object_free(ostrel_error_get(result));
     }
-    write_out("(* marks the format in use; choose with --export KIND=FORMAT)\n");
+    if (!json) {
+        write_out("(* marks the format in use; choose with --export KIND=FORMAT)\n");
+    }
     return 0;
 }
 

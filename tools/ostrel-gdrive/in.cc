@@ -1,4 +1,6 @@
 // ostrel-gdrive in: client names taken apart as the plug-in takes them.
+#include <memory>
+
 #include "commands.h"
 #include "output.h"
 #include "tool.h"
@@ -14,7 +16,7 @@ std::string or_dash(const char *text)
 
 }  // namespace
 
-int run_in(const std::vector<std::string> &names, bool for_write)
+int run_in(const std::vector<std::string> &names, bool for_write, bool json)
 {
     std::vector<std::vector<std::string>> rows = {{"CLIENT NAME", "DRIVE NAME", "MIME TYPE", "ID"}};
     int status = 0;
@@ -34,9 +36,18 @@ int run_in(const std::vector<std::string> &names, bool for_write)
             status = exit_refused;
             continue;
         }
+        const std::unique_ptr<char, decltype(&std::free)> drive_name_owner(drive_name, &std::free);
+        const std::unique_ptr<char, decltype(&std::free)> id_owner(id, &std::free);
+        if (json) {
+            JsonLine()
+                .text("clientName", name)
+                .text("driveName", drive_name)
+                .text_or_null("mimeType", mime_type)
+                .text_or_null("id", id)
+                .write();
+            continue;
+        }
         rows.push_back({shown(name), "\"" + shown(drive_name) + "\"", or_dash(mime_type), or_dash(id)});
-        std::free(drive_name);
-        std::free(id);
     }
     if (rows.size() > 1) {
         print_table(rows);

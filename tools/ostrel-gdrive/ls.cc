@@ -25,23 +25,18 @@ std::string utc(time_t time, const char *format)
 void print_json(const ostrel_google_metadata_t &m, const std::string &client, const char *kind,
                 const char *export_mime)
 {
-    json_t *entry = json_object();
-    json_object_set_new(entry, "driveName", json_string(m.name));
-    json_object_set_new(entry, "clientName", json_stringn(client.data(), client.size()));
-    json_object_set_new(entry, "type", json_string(kind));
-    json_object_set_new(entry, "mimeType", m.mime_type != nullptr ? json_string(m.mime_type) : json_null());
-    json_object_set_new(entry, "exportMimeType", export_mime != nullptr ? json_string(export_mime) : json_null());
-    json_object_set_new(entry, "id", m.id != nullptr ? json_string(m.id) : json_null());
-    json_object_set_new(entry, "size", m.size_set ? json_string(std::to_string(m.size).c_str()) : json_null());
-    json_object_set_new(entry, "modifiedTime", m.modified_time_set
-                                                   ? json_string(utc(m.modified_time, "%Y-%m-%dT%H:%M:%SZ").c_str())
-                                                   : json_null());
-    char *text = json_dumps(entry, JSON_COMPACT | JSON_PRESERVE_ORDER);
-    json_decref(entry);
-    std::string line = text != nullptr ? text : "";
-    std::free(text);
-    line += '\n';
-    write_out(line);
+    JsonLine()
+        .text_or_null("driveName", m.name)
+        .text("clientName", client)
+        .text("type", kind)
+        .text_or_null("mimeType", m.mime_type)
+        .text_or_null("exportMimeType", export_mime)
+        .text_or_null("id", m.id)
+        .text_or_null("size", m.size_set ? std::to_string(m.size).c_str() : nullptr)
+        .text_or_null("modifiedTime",
+                      m.modified_time_set ? utc(m.modified_time, "%Y-%m-%dT%H:%M:%SZ").c_str() : nullptr)
+        .boolean("trashed", m.trashed_set && m.trashed)
+        .write();
 }
 
 void print_entry(const LsOptions &options, const ostrel_google_metadata_t &m, const std::string &client)
@@ -68,6 +63,9 @@ void print_entry(const LsOptions &options, const ostrel_google_metadata_t &m, co
     }
     if (client != m.name) {
         line += "  <- " + shown(m.name);
+    }
+    if (m.trashed_set && m.trashed) {
+        line += "  (trashed)";
     }
     line += '\n';
     write_out(line);

@@ -122,6 +122,7 @@ int main(int argc, char **argv)
     std::string resolve_listing;
     std::vector<std::string> resolve_paths;
     std::string resolve_root;
+    bool resolve_json = false;
     CLI::App *resolve_command = app.add_subcommand(
         "resolve", "For each client path, the Drive file it opens in a tree listing and the folders on the way");
     resolve_command->add_option("LISTING", resolve_listing, "The tree listing, or - for standard input")->required();
@@ -129,6 +130,9 @@ int main(int argc, char **argv)
     resolve_command->add_option("--root", resolve_root,
                                 "The tree's root folder id (default: the one parent id that no listed file has)")
         ->type_name("ID");
+    resolve_command->add_flag("--json", resolve_json,
+                              "One JSON object per path: path, root, and steps, each with clientName, id, driveName, "
+                              "mimeType");
 
     std::string query_parent;
     std::vector<std::string> query_names;
@@ -139,12 +143,16 @@ int main(int argc, char **argv)
         ->type_name("ID")
         ->required();
     query_command->add_option("NAME", query_names, "Client names (single path elements)")->required();
+    bool query_json = false;
+    query_command->add_flag("--json", query_json, "One JSON object per name: clientName, wholeFolder, query");
 
     std::vector<std::string> in_names;
     bool in_write = false;
     CLI::App *in_command = app.add_subcommand("in", "Translate client names into Drive name, implied MIME type and id");
     in_command->add_option("NAME", in_names, "Client names (single path elements)")->required();
     in_command->add_flag("--write", in_write, "The names are to be written (export suffixes are refused)");
+    bool in_json = false;
+    in_command->add_flag("--json", in_json, "One JSON object per name: clientName, driveName, mimeType, id");
 
     std::string out_name;
     std::string out_mime;
@@ -153,12 +161,16 @@ int main(int argc, char **argv)
     out_command->add_option("--name", out_name, "The Drive name")->required();
     out_command->add_option("--mime", out_mime, "The Drive MIME type")->type_name("TYPE");
     out_command->add_option("--id", out_id, "The Drive file id, appended as an ID token")->type_name("ID");
+    bool out_json = false;
+    out_command->add_flag("--json", out_json, "One JSON object: driveName, mimeType, id, clientName");
 
     std::string split_path;
     bool split_write = false;
     CLI::App *split_command = app.add_subcommand("split", "Split a client path into translated elements");
     split_command->add_option("PATH", split_path, "The client path")->required();
     split_command->add_flag("--write", split_write, "The path is to be written (export suffixes are refused)");
+    bool split_json = false;
+    split_command->add_flag("--json", split_json, "One JSON object per element: element, driveName, mimeType, id");
 
     std::string expand_path;
     CLI::App *expand_command = app.add_subcommand("expand", "Expand $HOME and $LOGNAME of the current user in a path");
@@ -166,6 +178,10 @@ int main(int argc, char **argv)
 
     CLI::App *formats_command =
         app.add_subcommand("formats", "The export formats each document kind may use, the one in use marked");
+    bool formats_json = false;
+    formats_command->add_flag("--json", formats_json,
+                              "One JSON object per format: kind, kindMimeType, format, description, exportMimeType "
+                              "(null for a stub), inUse");
 
     try {
         app.parse(argc, argv);
@@ -206,19 +222,19 @@ int main(int argc, char **argv)
             }
             run_ls(ls);
         } else if (*resolve_command) {
-            status = run_resolve(resolve_listing, resolve_paths, resolve_root);
+            status = run_resolve(resolve_listing, resolve_paths, resolve_root, resolve_json);
         } else if (*query_command) {
-            status = run_query(query_parent, query_names);
+            status = run_query(query_parent, query_names, query_json);
         } else if (*in_command) {
-            status = run_in(in_names, in_write);
+            status = run_in(in_names, in_write, in_json);
         } else if (*out_command) {
-            status = run_out(out_name, out_mime, out_id);
+            status = run_out(out_name, out_mime, out_id, out_json);
         } else if (*split_command) {
-            status = run_split(split_path, split_write);
+            status = run_split(split_path, split_write, split_json);
         } else if (*expand_command) {
             status = run_expand(expand_path);
         } else if (*formats_command) {
-            status = run_formats();
+            status = run_formats(formats_json);
         }
         finish_output();
     } catch (const Failure &failure) {

@@ -4,6 +4,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
+
+#include "escaped_code_points.h"
+#include "tool.h"
 
 namespace ostrel::gdrive {
 
@@ -41,14 +45,14 @@ Decoded decode(std::string_view text, size_t i)
     return {code, length};
 }
 
-// Characters that move the cursor, change what follows or reorder it.
-bool is_unsafe(uint32_t code)
-{
-    return code < 0x20 || (code >= 0x7f && code <= 0x9f) || code == 0x061c || code == 0x200e || code == 0x200f
-           || (code >= 0x2028 && code <= 0x202e) || (code >= 0x2066 && code <= 0x2069);
-}
-
 }  // namespace
+
+bool is_escaped(uint32_t code)
+{
+    const auto after = std::upper_bound(std::begin(escaped_code_points), std::end(escaped_code_points), code,
+                                        [](uint32_t c, const CodePointRange &range) { return c < range.first; });
+    return after != std::begin(escaped_code_points) && code <= std::prev(after)->last;
+}
 
 namespace {
 
@@ -59,14 +63,14 @@ std::string escaped(std::string_view text, bool with_backslash)
     for (size_t i = 0; i < text.size();) {
         const Decoded d = decode(text, i);
         char code[12];
-        if (d.length == 0 || (d.length == 1 && is_unsafe(d.code))) {
+        if (d.length == 0 || (d.length == 1 && is_escaped(d.code))) {
             std::snprintf(code, sizeof code, "\\x%02x", static_cast<unsigned char>(text[i]));
             out += code;
             ++i;
             continue;
         }
-        if (is_unsafe(d.code)) {
-            std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned>(d.code));
+        if (is_escaped(d.code)) {
+            std::snprintf(code, sizeof code, d.code > 0xffff ? "\\U%08x" : "\\u%04x", static_cast<unsigned>(d.code));
             out += code;
         } else if (d.code == '\\' && with_backslash) {
             out += "\\\\";
@@ -76,6 +80,38 @@ std::string escaped(std::string_view text, bool with_backslash)
         i += d.length;
     }
     return out;
+}
+
+// A JSON string: exact, with '"', '\' and every escaped code point as
+// escapes.
+std::string json_string_of(std::string_view text)
+{
+    std::string out = "\"";
+    out.reserve(text.size() + 2);
+    for (size_t i = 0; i < text.size();) {
+        const Decoded d = decode(text, i);
+        if (d.length == 0) {
+            throw Failure{exit_refused, "\"" + shown(text) + "\" is not UTF-8 and cannot be written as JSON"};
+        }
+        if (d.code == '"' || d.code == '\\') {
+            out += '\\';
+            out += static_cast<char>(d.code);
+        } else if (is_escaped(d.code)) {
+            char code[16];
+            if (d.code > 0xffff) {
+                const uint32_t above = d.code - 0x10000;
+                std::snprintf(code, sizeof code, "\\u%04x\\u%04x", static_cast<unsigned>(0xd800 + (above >> 10)),
+                              static_cast<unsigned>(0xdc00 + (above & 0x3ff)));
+            } else {
+                std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned>(d.code));
+            }
+            out += code;
+        } else {
+            out.append(text.substr(i, d.length));
+        }
+        i += d.length;
+    }
+    return out + "\"";
 }
 
 }  // namespace
@@ -97,6 +133,58 @@ size_t width_of(std::string_view text)
         width += (static_cast<unsigned char>(c) & 0xc0) != 0x80 ? 1 : 0;
     }
     return width;
+}
+
+void JsonLine::key(const char *name)
+{
+    if (members_.size() > 1) {
+        members_ += ',';
+    }
+    members_ += json_string_of(name);
+    members_ += ':';
+}
+
+JsonLine &JsonLine::text(const char *name, std::string_view value)
+{
+    key(name);
+    members_ += json_string_of(value);
+    return *this;
+}
+
+JsonLine &JsonLine::text_or_null(const char *name, const char *value)
+{
+    return value != nullptr ? text(name, value) : raw(name, "null");
+}
+
+JsonLine &JsonLine::boolean(const char *name, bool value)
+{
+    return raw(name, value ? "true" : "false");
+}
+
+JsonLine &JsonLine::number(const char *name, uint64_t value)
+{
+    return raw(name, std::to_string(value));
+}
+
+JsonLine &JsonLine::raw(const char *name, std::string_view value)
+{
+    key(name);
+    members_ += value;
+    return *this;
+}
+
+void JsonLine::write() const
+{
+    write_out(object() + "\n");
+}
+
+std::string json_array_of(const std::vector<std::string> &objects)
+{
+    std::string array = "[";
+    for (const std::string &object : objects) {
+        array += (array.size() > 1 ? "," : "") + object;
+    }
+    return array + "]";
 }
 
 void write_out(std::string_view text)

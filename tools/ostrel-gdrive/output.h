@@ -3,15 +3,21 @@
 #ifndef OSTREL_GDRIVE_OUTPUT_H
 #define OSTREL_GDRIVE_OUTPUT_H
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace ostrel::gdrive {
 
-// text as a terminal may show it: "\" as "\\", control characters and bytes
-// that are not UTF-8 as \xNN, C1 controls, bidirectional and line-separator
-// characters as \uNNNN; everything else as it is.
+// Whether a code point is written as an escape: controls, format and
+// default-ignorable characters, separators other than the blank, private
+// use and unassigned code points (escaped_code_points.h).
+[[nodiscard]] bool is_escaped(uint32_t code);
+
+// text as a terminal may show it: "\" as "\\", bytes that are not UTF-8 and
+// escaped ASCII (C0 controls, DEL) as \xNN, other escaped code points as
+// \uNNNN, or \UNNNNNNNN above U+FFFF; everything else as it is.
 [[nodiscard]] std::string shown(std::string_view text);
 
 // text with only what a terminal must not see escaped, as shown() does,
@@ -20,6 +26,30 @@ namespace ostrel::gdrive {
 
 // Columns a shown text takes: one per character.
 [[nodiscard]] size_t width_of(std::string_view text);
+
+// One line of newline-delimited JSON: an object whose members come in the
+// order they are added. Texts stay exact, but what shown() escapes is
+// written \uXXXX (a surrogate pair above U+FFFF), so the line cannot drive
+// a terminal. A text that is not UTF-8 is a Failure.
+class JsonLine {
+public:
+    JsonLine &text(const char *key, std::string_view value);
+    JsonLine &text_or_null(const char *key, const char *value);
+    JsonLine &boolean(const char *key, bool value);
+    JsonLine &number(const char *key, uint64_t value);
+    // value is JSON text already (a nested object or array).
+    JsonLine &raw(const char *key, std::string_view value);
+    // The object without its line feed, for nesting.
+    [[nodiscard]] std::string object() const { return members_ + "}"; }
+    void write() const;
+
+private:
+    void key(const char *name);
+    std::string members_ = "{";
+};
+
+// A JSON array of objects (JsonLine::object()), for nesting.
+[[nodiscard]] std::string json_array_of(const std::vector<std::string> &objects);
 
 // A write to standard output failed with this errno.
 struct OutputError {

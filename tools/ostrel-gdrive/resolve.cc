@@ -6,7 +6,8 @@
 
 namespace ostrel::gdrive {
 
-int run_resolve(const std::string &listing, const std::vector<std::string> &paths, const std::string &root)
+int run_resolve(const std::string &listing, const std::vector<std::string> &paths, const std::string &root,
+                bool json)
 {
     const Tree tree(listing, root, false);
     int status = 0;
@@ -17,6 +18,19 @@ int run_resolve(const std::string &listing, const std::vector<std::string> &path
         } catch (const Failure &failure) {
             say("resolve: " + failure.message);
             status = exit_refused;
+            continue;
+        }
+        if (json) {
+            std::vector<std::string> objects;
+            for (const Tree::Step &step : steps) {
+                objects.push_back(JsonLine()
+                                      .text("clientName", step.client_name)
+                                      .text_or_null("id", step.file->id)
+                                      .text("driveName", step.file->name)
+                                      .text_or_null("mimeType", step.file->mime_type)
+                                      .object());
+            }
+            JsonLine().text("path", path).text("root", tree.root()).raw("steps", json_array_of(objects)).write();
             continue;
         }
         std::vector<std::vector<std::string>> rows = {{"CLIENT NAME", "ID", "DRIVE NAME", "MIME TYPE"},
