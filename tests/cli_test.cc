@@ -518,6 +518,19 @@ TEST(Cli, DebugTracesTheLibraryToStandardError)
     EXPECT_NE(result.err.find("ostrel_google_drive_name_translate_in: Translating the input name {dot}\n"),
               std::string::npos);
     EXPECT_EQ(result.err.find(": TRACE: "), std::string::npos);
+
+    // A value that would drive the terminal is shown escaped, not used.
+    const std::string hostile = "\x1b[31m\xe2\x80\xae,/tmp/x\xe2\x80\x8b";
+    const Outcome given = run({"--debug", hostile, "in", "x"});
+    EXPECT_EQ(given.status, 2);
+    EXPECT_EQ(given.out, "");
+    EXPECT_EQ(given.err, "ostrel-gdrive: --debug: \"\\x1b[31m\\u202e,/tmp/x\\u200b\" holds control, invisible or "
+                         "non-UTF-8 characters (see --help)\n");
+    const Outcome inherited = run({"in", "x"}, "/dev/null", quoted("OSTREL_GOOGLE_DRIVE_DEBUG=" + hostile));
+    EXPECT_EQ(inherited.status, 0);
+    EXPECT_NE(inherited.out, "");
+    EXPECT_EQ(inherited.err, "ostrel-gdrive: warning: OSTREL_GOOGLE_DRIVE_DEBUG: \"\\x1b[31m\\u202e,/tmp/x\\u200b\" "
+                             "holds control, invisible or non-UTF-8 characters: tracing off\n");
 }
 
 // Runs the tool on a listing and gives its peak resident size in KiB.

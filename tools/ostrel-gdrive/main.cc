@@ -205,6 +205,19 @@ int main(int argc, char **argv)
     common.config = config.empty() ? "" : config.front();
     common.debug = debug.empty() ? "" : debug.front();
 
+    // The host's debug setup echoes a value it cannot use as it stands: one
+    // that a terminal must not see never reaches it.
+    const std::string debug_variable = "OSTREL_GOOGLE_DRIVE_DEBUG";
+    const char *environment_debug = std::getenv(debug_variable.c_str());
+    const std::string unshowable = " holds control, invisible or non-UTF-8 characters";
+    if (!common.debug.empty() && safe(common.debug) != common.debug) {
+        say("--debug: \"" + shown(common.debug) + "\"" + unshowable + " (see --help)");
+        return exit_usage;
+    }
+    if (common.debug.empty() && environment_debug != nullptr && safe(environment_debug) != environment_debug) {
+        say("warning: " + debug_variable + ": \"" + shown(environment_debug) + "\"" + unshowable + ": tracing off");
+        unsetenv(debug_variable.c_str());
+    }
     if (!common.debug.empty()) {
         setenv("OSTREL_GOOGLE_DRIVE_DEBUG", common.debug.c_str(), 1);
     }
