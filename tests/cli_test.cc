@@ -371,6 +371,18 @@ TEST(Cli, OutExpandAndConfiguration)
     result = run({"--config", config, "--export", "documents=gdoc", "out", "--name", "N", "--mime",
                   "application/vnd.google-apps.document"});
     EXPECT_EQ(result.out, "N.gdoc\n");
+    EXPECT_EQ(result.err, "");
+
+    // A misspelt export key is said; other unknown keys are the plug-in's.
+    const std::string misspelt = write_temp("misspelt.conf", "client_id = abc\n  export_documnets = pdf # typo\n"
+                                                             "export_drawings = png\nexport_ = x\nexported = y\n");
+    result = run({"--config", misspelt, "out", "--name", "N", "--mime", "application/vnd.google-apps.document"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "N.gdoc\n");
+    const std::string keys = "\" is ignored; the export keys are export_documents, export_spreadsheets, "
+                             "export_presentations, export_drawings\n";
+    EXPECT_EQ(result.err, "ostrel-gdrive: " + misspelt + ":2: warning: unknown key \"export_documnets" + keys
+                              + "ostrel-gdrive: " + misspelt + ":4: warning: unknown key \"export_" + keys);
 }
 
 struct ErrorCase {

@@ -1,6 +1,7 @@
 // The export configuration from --config and --export. The library is the
 // judge of every format: the tool only asks it.
 #include <cstring>
+#include <fstream>
 #include <string_view>
 
 #include "output.h"
@@ -49,6 +50,39 @@ std::string refused_format(size_t kind, const std::string &format)
            + joined(allowed_formats(kind));
 }
 
+// The plug-in ignores keys it does not know, so a misspelt export key would
+// silently leave its kind as stubs: one that starts as the export keys do
+// is said. A key is what stands before the "=", comment cut, blanks trimmed.
+void warn_unknown_export_keys(const std::string &path)
+{
+    std::ifstream file(path);
+    std::string line;
+    for (size_t number = 1; std::getline(file, line); ++number) {
+        std::string_view text = std::string_view(line).substr(0, line.find('#'));
+        text = text.substr(0, text.find('='));
+        const auto blank = [](char c) { return std::strchr(" \t\n\v\f\r", c) != nullptr; };
+        while (!text.empty() && blank(text.front())) {
+            text.remove_prefix(1);
+        }
+        while (!text.empty() && blank(text.back())) {
+            text.remove_suffix(1);
+        }
+        if (!text.starts_with("export_")) {
+            continue;
+        }
+        bool known = false;
+        std::string keys;
+        for (const Kind &kind : kinds) {
+            known = known || text == kind.config_key;
+            keys += std::string(keys.empty() ? "" : ", ") + kind.config_key;
+        }
+        if (!known) {
+            say(shown(path) + ":" + std::to_string(number) + ": warning: unknown key \"" + shown(text)
+                + "\" is ignored; the export keys are " + keys);
+        }
+    }
+}
+
 // The export options of a plug-in configuration file; other options are
 // the plug-in's and left alone.
 void read_config(const std::string &path, std::string chosen[4], bool given[4])
@@ -68,6 +102,7 @@ void read_config(const std::string &path, std::string chosen[4], bool given[4])
         ostrel_object_free(ostrel_error_get(result));
         throw Failure{exit_refused, shown(path) + ": " + safe(why)};
     }
+    warn_unknown_export_keys(path);
     std::string refusal;
     for (size_t k = 0; k < 4; ++k) {
         if (values[k] != nullptr) {
