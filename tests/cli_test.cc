@@ -13,6 +13,7 @@
 
 #include <jansson.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -349,6 +350,65 @@ TEST(Cli, EveryListedPathOfTheTreeResolvesToItsFile)
         }
     }
     EXPECT_EQ(resolved, 59u);  // the 60 files less the trashed one
+}
+
+// Tree listings say what makes their paths misleading: folders that are
+// their own ancestors, a file listed twice (the second is left out), and
+// --ids over the whole tree; the listing is still shown.
+TEST(Cli, TreeListingsWarnOfCyclesRepeatedIdsAndIdsAcrossFolders)
+{
+    const std::string folder = R"(, "mimeType": "application/vnd.google-apps.folder", "parents": [")";
+    std::string text = R"({"id": "f1", "name": "top")" + folder + R"(root"]})" + "\n"
+                       + R"({"id": "a", "name": "a")" + folder + R"(f1", "b"]})" + "\n"
+                       + R"({"id": "b", "name": "b")" + folder + R"(a"]})" + "\n"
+                       + R"({"id": "x", "name": "x", "parents": ["f1"]})" + "\n"
+                       + R"({"id": "x", "name": "x again", "parents": ["f1"]})" + "\n";
+    for (int i = 1; i <= 7; ++i) {
+        text += R"({"id": "c)" + std::to_string(i) + R"(", "name": "c")" + folder + "c" + std::to_string(i % 7 + 1)
+                + "\"]}\n";
+    }
+    for (int i = 0; i < 6; ++i) {
+        const std::string d = "d" + std::to_string(i), e = "e" + std::to_string(i);
+        text += R"({"id": ")" + d + R"(", "name": "d")" + folder + e + "\"]}\n" + R"({"id": ")" + e
+                + R"(", "name": "e")" + folder + d + "\"]}\n";
+    }
+    const std::string listing = write_temp("cycles.ndjson", text);
+    const std::string warnings
+        = "ostrel-gdrive: " + listing + ":5: warning: file x is listed twice; this one is left out\n"
+          "ostrel-gdrive: " + listing + ": warning: a parent cycle: \"a\" (a) in \"b\" (b) in \"a\" (a); paths "
+          "through it go on forever\n"
+          "ostrel-gdrive: " + listing + ": warning: a parent cycle: \"c\" (c1) in \"c\" (c2) in \"c\" (c3) in \"c\" "
+          "(c4) in \"c\" (c5) in ... in \"c\" (c1); paths through it go on forever\n"
+          "ostrel-gdrive: " + listing + ": warning: a parent cycle: \"d\" (d0) in \"e\" (e0) in \"d\" (d0); paths "
+          "through it go on forever\n"
+          "ostrel-gdrive: " + listing + ": warning: a parent cycle: \"d\" (d1) in \"e\" (e1) in \"d\" (d1); paths "
+          "through it go on forever\n"
+          "ostrel-gdrive: " + listing + ": warning: a parent cycle: \"d\" (d2) in \"e\" (e2) in \"d\" (d2); paths "
+          "through it go on forever\n"
+          "ostrel-gdrive: " + listing + ": warning: 3 more parent cycles\n";
+    Outcome result = run({"ls", "--path", "/top", listing});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "a\nx\n");
+    EXPECT_EQ(result.err, warnings);
+    result = run({"resolve", "--json", listing, "/top/a/b/a"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.substr(0, result.out.find(",\"steps\"")), "{\"path\":\"/top/a/b/a\",\"root\":\"root\"");
+    EXPECT_EQ(result.err, warnings);
+
+    const std::string across = "ostrel-gdrive: " + tree
+                               + ": warning: --ids over files of several folders marks names of different folders "
+                                 "against each other; list one folder of a tree with --path\n";
+    result = run({"ls", "--ids", tree});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 59);
+    EXPECT_EQ(result.err, across);
+    // One folder's files share their parent, even with a second one.
+    const std::string folder_listing = write_temp(
+        "folder.ndjson", "{\"name\": \"n\", \"parents\": [\"p\", \"q\"]}\n{\"name\": \"n\", \"parents\": [\"p\"]}\n"
+                         "{\"name\": \"m\"}\n");
+    result = run({"ls", "--ids", folder_listing});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
 }
 
 TEST(Cli, OutExpandAndConfiguration)

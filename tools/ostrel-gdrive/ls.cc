@@ -1,5 +1,6 @@
 #include "ls.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -89,6 +90,35 @@ void print_folder(const LsOptions &options, std::vector<ostrel_google_metadata_t
     }
 }
 
+// A folder's listing gives every file the folder among its parents; files
+// with no parent in common come from a tree, and --ids would mark names of
+// different folders against each other.
+void warn_unless_one_folder(const std::string &listing, const std::vector<File> &files)
+{
+    std::vector<std::string_view> common;
+    bool first = true;
+    for (const File &file : files) {
+        const ostrel_google_metadata_t &m = file.metadata;
+        if (m.parent_count == 0) {
+            continue;
+        }
+        const std::vector<std::string_view> parents(m.parents, m.parents + m.parent_count);
+        if (first) {
+            common = parents;
+            first = false;
+        } else {
+            std::erase_if(common, [&parents](std::string_view id) {
+                return std::find(parents.begin(), parents.end(), id) == parents.end();
+            });
+        }
+        if (!first && common.empty()) {
+            say(listing + ": warning: --ids over files of several folders marks names of different folders against "
+                          "each other; list one folder of a tree with --path");
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 void run_ls(const LsOptions &options)
@@ -125,6 +155,7 @@ void run_ls(const LsOptions &options)
     while (reader.next(&file, options.trashed)) {
         files.push_back(std::move(file));
     }
+    warn_unless_one_folder(listing.name(), files);
     std::vector<ostrel_google_metadata_t> records;
     records.reserve(files.size());
     for (const File &f : files) {

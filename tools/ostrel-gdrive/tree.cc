@@ -2,11 +2,77 @@
 
 #include <cstring>
 #include <set>
-#include <unordered_set>
 
 #include "output.h"
 
 namespace ostrel::gdrive {
+
+namespace {
+
+std::string file_named(const ostrel_google_metadata_t &file)
+{
+    return "\"" + shown(file.name) + "\" (" + shown(file.id) + ")";
+}
+
+// Folders that are their own ancestors make paths through them go on
+// forever; each cycle is said once, the first five in full. The walk up the
+// parents is iterative: a tree may be deeper than the stack allows.
+void warn_cycles(const std::string &listing, const std::vector<File> &files,
+                 const std::unordered_map<std::string_view, size_t> &index_of)
+{
+    enum : unsigned char { unseen, on_walk, done };
+    std::vector<unsigned char> state(files.size(), unseen);
+    struct Frame {
+        size_t file;
+        size_t next_parent;
+    };
+    std::vector<Frame> walk;
+    size_t cycles = 0;
+    for (size_t start = 0; start < files.size(); ++start) {
+        if (state[start] != unseen) {
+            continue;
+        }
+        walk.push_back({start, 0});
+        state[start] = on_walk;
+        while (!walk.empty()) {
+            Frame &frame = walk.back();
+            const ostrel_google_metadata_t &m = files[frame.file].metadata;
+            if (frame.next_parent == m.parent_count) {
+                state[frame.file] = done;
+                walk.pop_back();
+                continue;
+            }
+            const auto parent = index_of.find(m.parents[frame.next_parent++]);
+            if (parent == index_of.end() || state[parent->second] == done) {
+                continue;
+            }
+            if (state[parent->second] == unseen) {
+                state[parent->second] = on_walk;
+                walk.push_back({parent->second, 0});
+                continue;
+            }
+            if (++cycles > 5) {
+                continue;
+            }
+            size_t from = walk.size() - 1;
+            while (walk[from].file != parent->second) {
+                --from;
+            }
+            std::string text;
+            for (size_t i = from; i < walk.size() && i < from + 5; ++i) {
+                text += file_named(files[walk[i].file].metadata) + " in ";
+            }
+            text += walk.size() - from > 5 ? "... in " : "";
+            text += file_named(files[parent->second].metadata);
+            say(listing + ": warning: a parent cycle: " + text + "; paths through it go on forever");
+        }
+    }
+    if (cycles > 5) {
+        say(listing + ": warning: " + std::to_string(cycles - 5) + " more parent cycles");
+    }
+}
+
+}  // namespace
 
 bool is_folder(const ostrel_google_metadata_t &file)
 {
@@ -22,27 +88,31 @@ Tree::Tree(const std::string &listing_path, const std::string &root_id, bool wit
     }
     FileReader reader(listing);
     File file;
+    // The ids point into the files' own texts, which stay put.
+    std::unordered_map<std::string_view, size_t> index_of;
     while (reader.next(&file, with_trashed)) {
+        const char *id = file.metadata.id;
+        if (id != nullptr && !index_of.emplace(id, files_.size()).second) {
+            say(listing.where() + ": warning: file " + shown(id) + " is listed twice; this one is left out");
+            continue;
+        }
         files_.push_back(std::move(file));
     }
     finish_listing(listing, reader);
-    std::unordered_set<std::string_view> own_ids;
     for (size_t i = 0; i < files_.size(); ++i) {
         const ostrel_google_metadata_t &m = files_[i].metadata;
-        if (m.id != nullptr) {
-            own_ids.insert(m.id);
-        }
         for (size_t p = 0; p < m.parent_count; ++p) {
             children_[m.parents[p]].push_back(i);
         }
     }
+    warn_cycles(listing.name(), files_, index_of);
     if (!root_id.empty()) {
         root_ = root_id;
         return;
     }
     std::set<std::string> roots;
     for (const auto &[parent, children] : children_) {
-        if (own_ids.find(parent) == own_ids.end()) {
+        if (index_of.find(parent) == index_of.end()) {
             roots.insert(parent);
         }
     }
