@@ -102,6 +102,7 @@ TEST(Cli, ExampleListingAndCommandsMatchTheirGoldenOutputs)
         {"split.out", {"split", "/docs/x.{IDab}/notes{export-gsheet}.csv"}},
         {"formats.out", {"formats", "--export", "documents=docx,drawings=svg"}},
         {"help.out", {"--help"}},
+        {"help-formats.out", {"formats", "--help"}},
         {"ls-hostile.out", {"ls", source_dir + "/tests/cli/hostile.ndjson"}},
         {"ls-long-hostile.out", {"ls", "-l", source_dir + "/tests/cli/hostile.ndjson"}},
         {"ls-json-hostile.out", {"ls", "--json", source_dir + "/tests/cli/hostile.ndjson"}},
@@ -294,7 +295,11 @@ TEST(Cli, TheManualAndReadmeCoverEveryCommandOptionAndExitStatus)
     }
     for (const std::string &command : commands) {
         ASSERT_NE(tool_help.find("  " + command + " "), std::string::npos) << command;
-        const std::string help = tool_help + run({command, "--help"}).out;
+        const std::string command_help = run({command, "--help"}).out;
+        for (const char *common : {"\nOptions of every command:\n", "\n  --export ", "\n  --config ", "\n  --debug "}) {
+            EXPECT_NE(command_help.find(common), std::string::npos) << command << " --help: " << common;
+        }
+        const std::string help = tool_help + command_help;
         for (size_t at = help.find("--"); at != std::string::npos; at = help.find("--", at + 2)) {
             const size_t end = help.find_first_of(" ,\n=", at);
             words.push_back(help.substr(at, end - at));

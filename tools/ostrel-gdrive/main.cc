@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,24 @@ std::string usage_text(const CLI::App &app, const CLI::ParseError &error, int ar
     return shown(error.what());
 }
 
+// A command's --help shows the options every command takes as well.
+class Help : public CLI::Formatter {
+public:
+    std::string make_footer(const CLI::App *app) const override
+    {
+        const CLI::App *parent = app->get_parent();
+        if (parent == nullptr) {
+            return CLI::Formatter::make_footer(app);
+        }
+        const std::vector<const CLI::Option *> common = parent->get_options([parent](const CLI::Option *option) {
+            return option != parent->get_help_ptr() && option != parent->get_version_ptr();
+        });
+        std::string group = make_group("Options of every command", false, common);
+        group.erase(0, group.find_first_not_of('\n'));
+        return group + "\n" + CLI::Formatter::make_footer(app);
+    }
+};
+
 // --debug is checked as the library reads it: a value it leaves without a
 // stream was refused.
 void check_debug(const std::string &value)
@@ -61,6 +80,7 @@ int main(int argc, char **argv)
     CLI::App app{"ostrel-gdrive: see a Google Drive folder as GridFTP clients will, through the plug-in's own "
                  "name translation.",
                  "ostrel-gdrive"};
+    app.formatter(std::make_shared<Help>());
     app.set_version_flag("--version", std::string("ostrel-gdrive ") + OSTREL_GDRIVE_VERSION);
     app.require_subcommand(1);
     app.fallthrough();
