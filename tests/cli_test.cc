@@ -316,6 +316,61 @@ TEST(Cli, TheManualAndReadmeCoverEveryCommandOptionAndExitStatus)
     EXPECT_NE(manual.find("no-content"), std::string::npos);
 }
 
+// Completes the command line typed so far as bash would with the tool's
+// completion: one reply a line.
+std::string completed(const std::string &typed)
+{
+    const std::string out = ostrel::test::temp_path("completion.out");
+    const std::string line = std::string(OSTREL_TOOL_FILE) + " " + typed;
+    const std::string script = "source " + quoted(source_dir + "/tools/ostrel-gdrive/ostrel-gdrive.bash")
+                               + " && complete -p ostrel-gdrive && COMP_LINE=$1 && COMP_POINT=${#1} && _ostrel_gdrive"
+                                 " && printf '%s\\n' \"${COMPREPLY[@]}\"";
+    const std::string command = "bash -c " + quoted(script) + " _ " + quoted(line) + " >" + quoted(out);
+    EXPECT_EQ(std::system(command.c_str()), 0) << typed;
+    const std::string text = read_file(out);
+    const std::string registered = "complete -F _ostrel_gdrive ostrel-gdrive\n";
+    EXPECT_EQ(text.substr(0, registered.size()), registered);
+    return text.substr(std::min(text.size(), registered.size()));
+}
+
+TEST(Cli, BashCompletionOffersCommandsOptionsAndExportFormats)
+{
+    const struct {
+        const char *typed;
+        const char *replies;
+    } cases[] = {
+        {"", "ls\nresolve\nquery\nin\nout\nsplit\nexpand\nformats\n"},
+        {"--export documents=pdf s", "split\n"},
+        {"ls -", "--export\n--config\n--debug\n-h\n--help\n-l\n--long\n--json\n--ids\n--trashed\n--path\n--root\n"},
+        {"--export ", "documents=\nspreadsheets=\npresentations=\ndrawings=\n"},
+        // Readline replaces what follows the last "=".
+        {"--export documents=p", "pdf\n"},
+        {"formats --export documents=pdf,dr", "pdf,drawings=\n"},
+        {"--export presentations=pptx,spreadsheets=", "pdf\nzip\nxlsx\nods\ncsv\ntsv\ngsheet\n"},
+        {"--debug ", "ALL\nTRACE\nDEBUG\nINFO\nWARN\nERROR\n"},
+        {"out --name ", "\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.typed);
+        EXPECT_EQ(completed(c.typed), c.replies);
+    }
+    // Every option a command's --help names is offered.
+    for (const char *command : {"ls", "resolve", "query", "in", "out", "split", "expand", "formats"}) {
+        SCOPED_TRACE(command);
+        const std::string offered = "\n" + completed(std::string(command) + " -");
+        std::istringstream help(run({command, "--help"}).out);
+        for (std::string line; std::getline(help, line);) {
+            if (!line.starts_with("  -")) {
+                continue;
+            }
+            std::istringstream names(line.substr(2, line.find(' ', 2) - 2));
+            for (std::string name; std::getline(names, name, ',');) {
+                EXPECT_NE(offered.find("\n" + name + "\n"), std::string::npos) << name;
+            }
+        }
+    }
+}
+
 // roff reads every line of the man page as meant: no warning at all.
 TEST(Cli, TheManualFormatsWithoutWarnings)
 {

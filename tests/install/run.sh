@@ -14,6 +14,12 @@ libdir=$(pkg-config --variable=libdir ostrel-google-drive-common)
 for lib in libostrel_google_drive_common.so.0 libostrel_common.so.0 libostrel_gridftp_server.so.6; do
   test -e "$libdir/$lib" || { echo "missing $libdir/$lib" >&2; exit 1; }
 done
+# The tool's bash completion, where bash-completion finds it under the prefix.
+completion="$prefix/share/bash-completion/completions/ostrel-gdrive"
+if [ -e "$prefix/bin/ostrel-gdrive" ] && [ ! -f "$completion" ]; then
+  echo "missing $completion" >&2
+  exit 1
+fi
 mkdir -p "$prefix/bin"
 # shellcheck disable=SC2046
 ${CC:-cc} -std=c11 -pedantic -Wall -Wextra -Werror -o "$prefix/bin/ostrel-install-check" "$here/main.c" \
