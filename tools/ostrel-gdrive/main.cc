@@ -127,10 +127,11 @@ int main(int argc, char **argv)
                          "modification time (UTC) and, after <-, the Drive name when it differs");
     ls_command->add_flag("--json", ls.json,
                          "One JSON object per entry: driveName, clientName, type, mimeType, exportMimeType, id, size, "
-                         "modifiedTime");
+                         "modifiedTime, trashed");
     ls_command->add_flag("--ids", ls.ids,
                          "Append the ID token to entries whose names collide (reads the whole listing first)");
-    ls_command->add_flag("--trashed", ls.trashed, "Include trashed files");
+    ls_command->add_flag("--trashed", ls.trashed,
+                         "Include trashed files, marked (trashed) with -l and \"trashed\": true with --json");
     ls_command->add_option("--path", ls.path,
                            "List one folder of a tree listing (every file with its parents): the folder this client "
                            "path opens")
