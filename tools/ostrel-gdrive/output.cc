@@ -49,6 +49,9 @@ Decoded decode(std::string_view text, size_t i)
 
 bool is_escaped(uint32_t code)
 {
+    if (code >= 0x20 && code < 0x7f) {
+        return false;  // most of every name: no search
+    }
     const auto after = std::upper_bound(std::begin(escaped_code_points), std::end(escaped_code_points), code,
                                         [](uint32_t c, const CodePointRange &range) { return c < range.first; });
     return after != std::begin(escaped_code_points) && code <= std::prev(after)->last;
