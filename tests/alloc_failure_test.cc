@@ -301,7 +301,7 @@ TEST_F(AllocFailure, ConfigurationExportAndErrors)
         ostrel_object_t *error = ostrel_google_drive_error_construct(nullptr, nullptr, &info);
         ostrel_google_drive_error_add_info(error, &info);
         char *printed = ostrel_object_printable_to_string(error);
-        const bool whole = printed != nullptr && std::strcmp(printed, "K: \"V\"\nL: \"W\\\n\"") == 0;
+        const bool whole = printed != nullptr && std::strcmp(printed, "K: \"V\"\nL: \"W\\n\"") == 0;
         std::free(printed);
         ostrel_object_free(error);
         return whole;
