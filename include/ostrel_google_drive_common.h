@@ -410,9 +410,16 @@ typedef struct ostrel_google_metadata_s {
  * record); only read, not retained.
  * @param metadata the record to fill, which should be empty; NULL: nothing
  * is done and the result is OSTREL_SUCCESS.
- * @return OSTREL_SUCCESS; or a system error "strptime" (EINVAL) for a time
- * that is not in Drive's form, or "malloc" for want of memory or for a
- * parent that is not a text. On failure the record is left empty.
+ * Times are read as RFC 3339 writes them, Drive's form:
+ * "YYYY-MM-DDThh:mm:ss", an optional fraction of a second (dropped), then
+ * "Z" or an offset "+hh:mm" or "-hh:mm" (applied), nothing else; second 60
+ * counts as the first second of the next minute.
+ * @return OSTREL_SUCCESS; or a system error "strptime": EINVAL for a time
+ * in another form or on a date that does not exist (such as 2023-02-29),
+ * EOVERFLOW for one before 0000-01-01T00:00:00Z or after
+ * 9999-12-31T23:59:59Z, which ostrel_google_metadata_convert() could not
+ * write; or "malloc" for want of memory or for a parent that is not a
+ * text. On failure the record is left empty.
  * @par Tracing
  *     entry and exit.
  * @par Concurrency
