@@ -664,7 +664,8 @@ TEST_F(MetadataTest, TimesReadAsRfc3339SaysAndWrittenAsTheCLibraryDoes)
                       fraction, static_cast<int>(random() % 10000), zone);
         std::string with_zone = text;
         if (zone[0] == '+' || zone[0] == '-') {
-            std::snprintf(text, sizeof text, "%02d:%02d", static_cast<int>(random() % 25), static_cast<int>(random() % 61));
+            std::snprintf(text, sizeof text, "%02d:%02d", static_cast<int>(random() % 25),
+                          static_cast<int>(random() % 61));
             with_zone += text;
         }
         texts.push_back(with_zone);
