@@ -59,8 +59,13 @@ using ostrel::gdc::system_error;
 constexpr time_t first_time = -62167219200;  // 0000-01-01T00:00:00Z
 constexpr time_t last_time = 253402300799;   // 9999-12-31T23:59:59Z
 
-// The digits of text from at as a number, each field of a Drive time being
-// of fixed width; false when one of them is not a digit.
+[[nodiscard]] constexpr bool is_digit(char c) noexcept
+{
+    return c >= '0' && c <= '9';
+}
+
+// The count digits of text from at as a number, each field of a Drive time
+// being of fixed width; false when one of them is not a digit.
 [[nodiscard]] bool read_digits(std::string_view text, size_t at, size_t count, int *value) noexcept
 {
     if (text.size() < at + count) {
@@ -68,11 +73,10 @@ constexpr time_t last_time = 253402300799;   // 9999-12-31T23:59:59Z
     }
     int number = 0;
     for (size_t i = at; i < at + count; ++i) {
-        const char c = text[i];
-        if (c < '0' || c > '9') {
+        if (!is_digit(text[i])) {
             return false;
         }
-        number = number * 10 + (c - '0');
+        number = number * 10 + (text[i] - '0');
     }
     *value = number;
     return true;
@@ -85,36 +89,28 @@ constexpr time_t last_time = 253402300799;   // 9999-12-31T23:59:59Z
 // second) is the first second of the next minute, as POSIX time counts.
 [[nodiscard]] int read_drive_time(std::string_view text, time_t *time) noexcept
 {
-    constexpr std::string_view shape = "dddd-dd-ddTdd:dd:dd";
-    if (text.size() < shape.size()) {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':'
+        || text[16] != ':' || !read_digits(text, 0, 4, &year) || !read_digits(text, 5, 2, &month)
+        || !read_digits(text, 8, 2, &day) || !read_digits(text, 11, 2, &hour) || !read_digits(text, 14, 2, &minute)
+        || !read_digits(text, 17, 2, &second)) {
         return EINVAL;
     }
-    int fields[6] = {};
-    int field = 0;
-    for (size_t i = 0; i < shape.size(); ++i) {
-        const char c = text[i];
-        if (shape[i] != 'd') {
-            if (c != shape[i]) {
-                return EINVAL;
-            }
-            ++field;
-            continue;
-        }
-        if (c < '0' || c > '9') {
-            return EINVAL;
-        }
-        fields[field] = fields[field] * 10 + (c - '0');
-    }
-    const auto [year, month, day, hour, minute, second] = fields;
     if (month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) || hour > 23 || minute > 59
         || second > 60) {
         return EINVAL;
     }
-    size_t at = shape.size();
-    if (at < text.size() && text[at] == '.') {
-        const size_t digits = text.find_first_not_of("0123456789", at + 1);
-        at = digits == std::string_view::npos ? text.size() : digits;
-        if (at == shape.size() + 1) {
+    size_t at = 19;
+    if (text[at] == '.') {
+        do {
+            ++at;
+        } while (at < text.size() && is_digit(text[at]));
+        if (at == 20) {
             return EINVAL;
         }
     }
