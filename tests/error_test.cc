@@ -10,6 +10,9 @@
 #include "memory.h"
 #include "support/trace_capture.h"
 
+// The common runtime stand-in's hook: makes chosen object constructions fail.
+extern "C" bool (*ostrel_stand_in_object_construct_fails)(void) noexcept;
+
 namespace {
 
 using ostrel::test::OwnedError;
@@ -361,6 +364,31 @@ TEST(DriveError, ConstructionFailuresAreReportedAsNoneOrNoDetails)
             EXPECT_EQ(ostrel_google_drive_error_get_info(error, "K"), nullptr);
         }
         ostrel_object_free(error);
+    }
+}
+
+// The runtime cannot make the error, then the base error that records its
+// cause: construct gives NULL, and neither the cause nor the half-made error
+// is left behind (LeakSanitizer and valgrind watch).
+TEST(DriveError, WhenTheRuntimeCannotMakeItNothingIsLeft)
+{
+    InfoOf in(Pairs{{"K", "V"}});
+    for (long k = 1;; ++k) {
+        SCOPED_TRACE(k);
+        ostrel_object_t *cause = ostrel_error_construct_errno_error(nullptr, nullptr, EIO);
+        countdown = k;
+        ostrel_stand_in_object_construct_fails = fail_countdown;
+        ostrel_object_t *error = ostrel_google_drive_error_construct(nullptr, cause, &in.info);
+        ostrel_stand_in_object_construct_fails = nullptr;
+        if (countdown == 0) {
+            EXPECT_EQ(error, nullptr);
+            continue;
+        }
+        ASSERT_NE(error, nullptr);
+        EXPECT_EQ(ostrel_error_get_cause(error), cause);
+        ostrel_object_free(error);
+        EXPECT_EQ(k, 3);
+        break;
     }
 }
 
