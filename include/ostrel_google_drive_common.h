@@ -50,8 +50,8 @@ typedef struct ostrel_google_drive_error_info_s {
  * and its printable text is one "key: \"value\"" line a detail whose key
  * is neither NULL nor empty and whose value is not NULL. In a printed value
  * a backslash and a double quote stand behind a backslash, a line feed
- * prints as \n, a carriage return as \r, and every other control character
- * (below 0x20, and 0x7f) as \xNN in lower-case hexadecimal, so that a value
+ * prints as `\\n`, a carriage return as `\\r`, and every other control character
+ * (below 0x20, and 0x7f) as `\\xNN` in lower-case hexadecimal, so that a value
  * never starts a line of its own; other bytes print as they are.
  */
 extern const ostrel_object_type_t OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION;
