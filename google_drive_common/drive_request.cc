@@ -1,0 +1,2 @@
+// drive_request
+#include "ostrel_google_drive_common.h"

@@ -1,0 +1,2 @@
+// upload
+#include "ostrel_google_drive_common.h"

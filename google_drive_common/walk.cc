@@ -1,0 +1,2 @@
+// walk
+#include "ostrel_google_drive_common.h"
