@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "api.h"
+#include "drive_request.h"
 #include "error_shapes.h"
 #include "exact_text.h"
 #include "grammar.h"
@@ -246,12 +247,11 @@ ostrel_result_t name_query(const char *parent_id, const char *client_name, bool 
         const char *const drive_name = readings.drive_name.get();
         const char *const ordinary_name = readings.ordinary_name.get();
         const ExactText query = exact_text([&](auto &out) {
-            const auto put_name = [&out](const char *name) {
-                for (const char *c = name; *c != '\0'; ++c) {
-                    if (*c == '\'' || *c == '\\') {
-                        out.put('\\');
-                    }
-                    out.put(*c);
+            const auto put_name = [&out, escaped](const char *name) {
+                if (escaped) {
+                    put_query_quoted(out, name);
+                } else {
+                    out.put(name);
                 }
             };
             out.put('\'');

@@ -2,15 +2,12 @@
 // a failed chunk Drive is asked what it holds and the upload goes on from
 // there, so no stored byte is sent twice.
 #include <cerrno>
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "api.h"
+#include "drive_request.h"
 #include "error_shapes.h"
-#include "exact_text.h"
-#include "grammar.h"
 #include "memory.h"
 #include "stop.h"
 
@@ -20,7 +17,6 @@ using namespace ostrel::gdc;
 using Metadata = ostrel_google_metadata_t;
 
 constexpr const char *upload_operation = "Uploading a file";
-constexpr const char *session_fields = "id,name,mimeType,md5Checksum,size";
 
 enum class Step { session, chunk, status, done };
 
@@ -35,66 +31,6 @@ enum class Step { session, chunk, status, done };
     const ostrel_google_drive_error_info_t info = {3, entries};
     return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
         nullptr, ostrel_google_drive_error_construct(nullptr, nullptr, &info), 451, "DRIVE_ERROR", nullptr));
-}
-
-struct Header {
-    const char *name;
-    const char *value;
-};
-
-// A request record and all it points to in one block, as
-// ostrel_google_drive_request_free() releases it.
-[[nodiscard]] ostrel_google_drive_request_t *pack_request(const char *method, std::string_view url,
-                                                          const Header *headers, size_t header_count,
-                                                          std::string_view body) noexcept
-{
-    size_t size = sizeof(ostrel_google_drive_request_t) + header_count * sizeof(ostrel_google_drive_header_t);
-    size += std::strlen(method) + 1 + url.size() + 1 + body.size() + 1;
-    for (size_t i = 0; i < header_count; ++i) {
-        size += std::strlen(headers[i].name) + 1 + std::strlen(headers[i].value) + 1;
-    }
-    auto *block = static_cast<char *>(mem_malloc(size));
-    if (block == nullptr) {
-        return nullptr;
-    }
-    auto *request = reinterpret_cast<ostrel_google_drive_request_t *>(block);
-    auto *header_array = reinterpret_cast<ostrel_google_drive_header_t *>(block + sizeof *request);
-    char *at = block + sizeof *request + header_count * sizeof(ostrel_google_drive_header_t);
-    *request = ostrel_google_drive_request_t{};
-    request->method = put_text(&at, method);
-    request->url = put_text(&at, url);
-    for (size_t i = 0; i < header_count; ++i) {
-        header_array[i].name = put_text(&at, headers[i].name);
-        header_array[i].value = put_text(&at, headers[i].value);
-    }
-    request->header_count = header_count;
-    request->headers = header_count != 0 ? header_array : nullptr;
-    const char *const body_text = put_text(&at, body);
-    request->body = body.empty() ? nullptr : body_text;
-    request->body_length = body.size();
-    OSTREL_GDC_REQUIRE(at == block + size);
-    return request;
-}
-
-template <class Out>
-void put_json_string(Out &out, std::string_view text) noexcept
-{
-    static constexpr char hex[] = "0123456789abcdef";
-    out.put('"');
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out.put('\\');
-            out.put(c);
-        } else if (byte < 0x20) {
-            out.put("\\u00");
-            out.put(hex[byte >> 4]);
-            out.put(hex[byte & 15]);
-        } else {
-            out.put(c);
-        }
-    }
-    out.put('"');
 }
 
 // "bytes=0-N" of a 308: Drive holds N + 1 bytes.
@@ -117,9 +53,9 @@ void put_json_string(Out &out, std::string_view text) noexcept
 }  // namespace
 
 struct ostrel_google_drive_upload_s {
+    Owned<char> base_url;
+    Owned<char> parent_id;
     Owned<char> client_name;
-    Owned<char> session_url;  // the session request's URL
-    Owned<char> session_body;
     uint64_t total = 0;
     uint64_t chunk_size = 0;
     unsigned attempts = 0;
@@ -134,29 +70,22 @@ struct ostrel_google_drive_upload_s {
 
     ~ostrel_google_drive_upload_s() { ostrel_google_metadata_destroy(&file); }
 
-    [[nodiscard]] ostrel_google_drive_request_t *request() const noexcept
+    [[nodiscard]] ostrel_result_t request(ostrel_google_drive_request_t **requestp) const noexcept
     {
-        if (step == Step::session) {
-            const Header headers[] = {{"Content-Type", "application/json; charset=UTF-8"}};
-            return pack_request("POST", session_url.get(), headers, 1, session_body.get());
+        switch (step) {
+        case Step::session:
+            return request_upload_start(base_url.get(), parent_id.get(), client_name.get(), requestp);
+        case Step::chunk: {
+            const uint64_t length = total - stored < chunk_size ? total - stored : chunk_size;
+            return request_upload_chunk(session_uri.get(), stored, length, total, requestp);
         }
-        // "bytes A-B/TOTAL", or "bytes */TOTAL" to ask where the session stands.
-        char range[80];
-        uint64_t length = 0;
-        if (step == Step::chunk && stored < total) {
-            length = total - stored < chunk_size ? total - stored : chunk_size;
-            std::snprintf(range, sizeof range, "bytes %" PRIu64 "-%" PRIu64 "/%" PRIu64, stored,
-                          stored + length - 1, total);
-        } else {
-            std::snprintf(range, sizeof range, "bytes */%" PRIu64, total);
+        case Step::status:
+            return request_upload_status(session_uri.get(), total, requestp);
+        case Step::done:
+            break;
         }
-        const Header headers[] = {{"Content-Range", range}};
-        ostrel_google_drive_request_t *const request = pack_request("PUT", session_uri.get(), headers, 1, {});
-        if (request != nullptr) {
-            request->data_offset = length != 0 ? stored : 0;
-            request->data_length = length;
-        }
-        return request;
+        *requestp = nullptr;
+        return OSTREL_SUCCESS;
     }
 
     void restart() noexcept
@@ -178,17 +107,16 @@ ostrel_result_t ostrel_google_drive_upload_create(const char *base_url, const ch
     OSTREL_GDC_REQUIRE(uploadp != NULL);
     *uploadp = nullptr;
     ostrel_result_t result = OSTREL_SUCCESS;
-    char *drive_name = nullptr;
     if (chunk_size % OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_UNIT != 0) {
         errno = EINVAL;
         result = system_error("ostrel_google_drive_upload_create");
-    } else if (!is_id(parent_id)) {
-        result = invalid_id_error(client_name, "parent", parent_id);
     } else {
-        // Refuses an export suffix before anything is sent.
-        result = ostrel_google_drive_name_translate_in(client_name, &drive_name, nullptr, nullptr, true);
+        // The session's request refuses a bad parent or an export suffix
+        // before anything is sent.
+        ostrel_google_drive_request_t *session = nullptr;
+        result = request_upload_start(base_url, parent_id, client_name, &session);
+        ostrel_google_drive_request_free(session);
     }
-    const Owned<char> name(drive_name);
     void *block = result == OSTREL_SUCCESS ? mem_malloc(sizeof(ostrel_google_drive_upload_t)) : nullptr;
     if (result == OSTREL_SUCCESS && block == nullptr) {
         result = system_error("malloc");
@@ -199,30 +127,15 @@ ostrel_result_t ostrel_google_drive_upload_create(const char *base_url, const ch
         upload->chunk_size = chunk_size != 0 ? chunk_size : OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_SIZE;
         upload->attempts = attempts != 0 ? attempts : OSTREL_GOOGLE_DRIVE_RETRY_ATTEMPTS;
         upload->client_name.reset(mem_strdup(client_name));
-        std::string_view base = base_url != nullptr ? base_url : OSTREL_GOOGLE_DRIVE_API_URL;
-        if (!base.empty() && base.back() == '/') {
-            base.remove_suffix(1);
+        upload->parent_id.reset(mem_strdup(parent_id));
+        if (base_url != nullptr) {
+            upload->base_url.reset(mem_strdup(base_url));
         }
-        const ExactText url = exact_text([base](auto &out) {
-            out.put(base);
-            out.put("/upload/drive/v3/files?uploadType=resumable&supportsAllDrives=true&fields=");
-            out.put(session_fields);
-        });
-        upload->session_url.reset(url.text);
-        const ExactText body = exact_text([&name, parent_id](auto &out) {
-            out.put("{\"name\":");
-            put_json_string(out, name.get());
-            out.put(",\"parents\":[\"");
-            out.put(parent_id);  // ID characters need no escape
-            out.put("\"]}");
-        });
-        upload->session_body.reset(body.text);
-        if (upload->client_name == nullptr || url.text == nullptr || body.text == nullptr) {
+        if (upload->client_name == nullptr || upload->parent_id == nullptr
+            || (base_url != nullptr && upload->base_url == nullptr)) {
             result = system_error("malloc");
             ostrel_google_drive_upload_free(upload);
         } else {
-            OSTREL_GDC_REQUIRE(url.written == url.counted);
-            OSTREL_GDC_REQUIRE(body.written == body.counted);
             *uploadp = upload;
         }
     }
@@ -242,11 +155,8 @@ ostrel_result_t ostrel_google_drive_upload_next(ostrel_google_drive_upload_t *up
     *delay_msp = 0;
     ostrel_result_t result = OSTREL_SUCCESS;
     if (upload->step != Step::done) {
-        *requestp = upload->request();
+        result = upload->request(requestp);
         *delay_msp = upload->delay_ms;
-        if (*requestp == nullptr) {
-            result = system_error("malloc");
-        }
     }
     OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
     return result;
