@@ -2,6 +2,7 @@
 // and a folder's listing fed recorded pages.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,168 @@ TEST_F(DriveAnswer, RetryDelaysAreTruncatedExponentialBackoff)
         EXPECT_EQ(ostrel_google_drive_retry_delay_ms(c.attempt, c.random_ms, c.retry_after), c.delay_ms)
             << c.attempt << " " << c.random_ms << " " << text_or_null(c.retry_after);
     }
+}
+
+TEST_F(DriveAnswer, PagesGiveRecordsAndReportWhatTheyLeaveOut)
+{
+    const std::string body = R"({"nextPageToken": "t1", "incompleteSearch": true, "files": [
+        {"id": "a", "name": "a", "capabilities": {"canEdit": true}},
+        5,
+        {"id": "b", "name": "b", "modifiedTime": "yesterday"},
+        {"id": "c", "name": "c", "canEdit": false, "capabilities": {"canEdit": true}},
+        {"name": "d", "parents": [1]}]})";
+    ostrel_google_drive_page_t page;
+    ASSERT_EQ(ostrel_google_drive_page_parse(body.data(), body.size(), &page), OSTREL_SUCCESS);
+    ASSERT_EQ(page.file_count, 2u);
+    EXPECT_TRUE(page.files[0].can_edit_set && page.files[0].can_edit);
+    EXPECT_TRUE(page.files[1].can_edit_set && !page.files[1].can_edit);
+    EXPECT_STREQ(page.next_page_token, "t1");
+    EXPECT_TRUE(page.incomplete_search);
+    ASSERT_EQ(page.refusal_count, 3u);
+    const size_t indexes[] = {1, 2, 4};
+    const char *ids[] = {nullptr, "b", nullptr};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(page.refusals[i].index, indexes[i]);
+        EXPECT_EQ(text_or_null(page.refusals[i].id), text_or_null(ids[i]));
+        EXPECT_NE(page.refusals[i].reason, nullptr);
+        EXPECT_EQ(std::strchr(page.refusals[i].reason, '\n'), nullptr);
+    }
+    ostrel_google_drive_page_destroy(&page);
+    EXPECT_EQ(page.files, nullptr);
+
+    for (const char *bad : {"", "<html>", "[]", R"({"files": {}})", R"({"nextPageToken": 3})"}) {
+        OwnedError error(ostrel_google_drive_page_parse(bad, std::strlen(bad), &page));
+        EXPECT_STREQ(ostrel_gfs_error_get_ftp_response_error_code(error.error), "DRIVE_ERROR") << bad;
+        EXPECT_NE(ostrel_google_drive_error_get_info(error.error, "GD-Details"), nullptr);
+        EXPECT_EQ(page.file_count, 0u);
+    }
+    ostrel_google_metadata_t file;
+    const std::string one = R"({"id": "x", "capabilities": {"canEdit": false}})";
+    ASSERT_EQ(ostrel_google_drive_file_parse(one.data(), one.size(), &file), OSTREL_SUCCESS);
+    EXPECT_TRUE(file.can_edit_set && !file.can_edit);
+    ostrel_google_metadata_destroy(&file);
+}
+
+// One exchange with a listing: the request it asks for, the answer fed.
+struct Step {
+    const char *page_token;  // asked for; NULL for the first page
+    unsigned long delay_ms;  // to wait first
+    int status;
+    std::string body;
+    int ftp;  // the feed's FTP error; 0 for success
+    const char *retry_after = nullptr;
+};
+
+std::string page_of(std::vector<std::string> files, const char *token)
+{
+    std::string body = "{\"files\": [";
+    for (size_t i = 0; i < files.size(); ++i) {
+        body += (i != 0 ? ", " : "") + files[i];
+    }
+    return body + "]" + (token != nullptr ? std::string(", \"nextPageToken\": \"") + token + "\"" : "") + "}";
+}
+
+std::string file_json(const char *id, const char *name, bool trashed = false)
+{
+    return std::string("{\"id\": \"") + id + "\", \"name\": \"" + name + "\", \"trashed\": "
+           + (trashed ? "true" : "false") + "}";
+}
+
+// Runs the steps, then expects the listing complete.
+void run(ostrel_google_drive_listing_t *listing, const std::vector<Step> &steps)
+{
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const Step &step = steps[i];
+        SCOPED_TRACE("step " + std::to_string(i));
+        ostrel_google_drive_request_t *request = nullptr;
+        unsigned long delay = 1;
+        ASSERT_EQ(ostrel_google_drive_listing_next(listing, &request, &delay), OSTREL_SUCCESS);
+        ASSERT_NE(request, nullptr);
+        const std::string url = request->url;
+        const size_t token = url.find("&pageToken=");
+        EXPECT_EQ(token == std::string::npos ? "NULL" : url.substr(token + 11), text_or_null(step.page_token));
+        EXPECT_EQ(delay, step.delay_ms);
+        ostrel_google_drive_request_free(request);
+        ostrel_google_drive_answer_t answer = {};
+        answer.status = step.status;
+        answer.body = step.body.data();
+        answer.length = step.body.size();
+        answer.retry_after = step.retry_after;
+        answer.random_ms = 250;
+        const ostrel_result_t result = ostrel_google_drive_listing_feed(listing, &answer);
+        if (step.ftp == 0) {
+            ASSERT_EQ(result, OSTREL_SUCCESS);
+        } else {
+            OwnedError error(result);
+            EXPECT_EQ(ostrel_gfs_error_get_ftp_response_code(error.error), step.ftp);
+        }
+    }
+    ostrel_google_drive_request_t *request = nullptr;
+    unsigned long delay = 1;
+    ASSERT_EQ(ostrel_google_drive_listing_next(listing, &request, &delay), OSTREL_SUCCESS);
+    EXPECT_EQ(request, nullptr);
+}
+
+std::vector<std::string> taken_names(ostrel_google_drive_listing_t *listing, size_t refusals_expected)
+{
+    ostrel_google_metadata_t *children = nullptr;
+    size_t count = 0;
+    const ostrel_google_drive_refusal_t *refusals = nullptr;
+    size_t refusal_count = 99;
+    bool incomplete = true;
+    EXPECT_EQ(ostrel_google_drive_listing_take(listing, &children, &count, &refusals, &refusal_count, &incomplete),
+              OSTREL_SUCCESS);
+    EXPECT_EQ(refusal_count, refusals_expected);
+    EXPECT_FALSE(incomplete);
+    std::vector<std::string> names;
+    for (size_t i = 0; i < count; ++i) {
+        names.push_back(std::string(children[i].name) + (children[i].append_id ? "+id" : ""));
+        ostrel_google_metadata_destroy(&children[i]);
+    }
+    std::free(children);
+    return names;
+}
+
+TEST_F(DriveAnswer, ListingFollowsPagesUntilNoTokenRetriesAndRestartsOnce)
+{
+    ostrel_google_drive_listing_t *listing = nullptr;
+    ASSERT_EQ(ostrel_google_drive_listing_create("http://127.0.0.1:1", "F", false, 0, &listing), OSTREL_SUCCESS);
+    const std::string first = page_of({file_json("a1", "a"), file_json("b1", "b", true)}, "t1");
+    run(listing, {
+                     {nullptr, 0, 200, first, 0},
+                     {"t1", 0, 503, "", 0},
+                     {"t1", 1250, 429, "", 0, "7"},
+                     {"t1", 7000, 200, page_of({}, "t2"), 0},  // empty, not the end
+                     {"t2", 0, 400, "", 0},                    // the token refused: from the start
+                     {nullptr, 0, 200, first, 0},
+                     {"t1", 0, 200, page_of({file_json("c1", "c"), "3"}, "t3"), 0},
+                     {"t3", 0, 400, "", 501},  // only once
+                     {"t3", 0, 200, page_of({file_json("a2", "a")}, nullptr), 0},
+                 });
+    size_t pages = 0;
+    EXPECT_EQ(ostrel_google_drive_listing_count(listing, &pages), 3u);
+    EXPECT_EQ(pages, 3u);
+    EXPECT_EQ(taken_names(listing, 1), (std::vector<std::string>{"a+id", "c", "a+id"}));
+    ostrel_google_drive_listing_free(listing);
+}
+
+TEST_F(DriveAnswer, ListingGivesUpWhenAttemptsAreSpentAndKeepsTrashedWhenAsked)
+{
+    ostrel_google_drive_listing_t *listing = nullptr;
+    ASSERT_EQ(ostrel_google_drive_listing_create(nullptr, "root", true, 3, &listing), OSTREL_SUCCESS);
+    run(listing, {
+                     {nullptr, 0, 500, "", 0},
+                     {nullptr, 1250, 0, "", 0},
+                     {nullptr, 2250, 503, "", 451},
+                     {nullptr, 0, 403, "", 550},
+                     {nullptr, 0, 200, "{\"files\": [", 451},
+                     {nullptr, 0, 200, page_of({file_json("b1", "b", true)}, ""), 0},
+                 });
+    EXPECT_EQ(taken_names(listing, 0), (std::vector<std::string>{"b"}));
+    ostrel_google_drive_listing_free(listing);
+    OwnedError bad_id(ostrel_google_drive_listing_create(nullptr, "a'b", false, 0, &listing));
+    EXPECT_EQ(ostrel_gfs_error_get_ftp_response_code(bad_id.error), 553);
+    EXPECT_EQ(listing, nullptr);
 }
 
 }  // namespace
