@@ -191,7 +191,13 @@ struct ostrel_google_drive_walk_s {
                 {const_cast<char *>("GD-Operation"), const_cast<char *>(walk_operation)},
             };
             const ostrel_google_drive_error_info_t info = {as_walk ? 2u : 1u, entries};
-            ostrel_google_drive_error_add_info(ostrel_error_peek(result), &info);
+            // add_info reads only the error it is given: the Drive error is a cause.
+            for (ostrel_object_t *e = ostrel_error_peek(result); e != nullptr; e = ostrel_error_get_cause(e)) {
+                if (ostrel_object_upcast(e, &OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION) != nullptr) {
+                    ostrel_google_drive_error_add_info(e, &info);
+                    break;
+                }
+            }
         }
         return result;
     }
