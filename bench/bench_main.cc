@@ -256,6 +256,50 @@ void BM_MetadataParse_Floor(benchmark::State &state)
 }
 BENCHMARK(BM_MetadataParse_Floor);
 
+// A files.list page of 1 000 typical files, as Drive sends it.
+const std::string &thousand_file_page()
+{
+    static const std::string page = [] {
+        std::string body = "{\"nextPageToken\": \"~!!~AI9FV7Q\", \"incompleteSearch\": false, \"files\": [";
+        for (int i = 0; i < 1000; ++i) {
+            std::string file = typical_resource;
+            file.replace(file.find("\"canEdit\": true"), 15, "\"capabilities\": {\"canEdit\": true}");
+            file.replace(file.find("012345"), 6, std::to_string(100000 + i));
+            body += (i != 0 ? ", " : "") + file;
+        }
+        return body + "]}";
+    }();
+    return page;
+}
+
+void BM_PageParse(benchmark::State &state)
+{
+    const std::string &page = thousand_file_page();
+    for (auto _ : state) {
+        ostrel_google_drive_page_t parsed;
+        if (ostrel_google_drive_page_parse(page.data(), page.size(), &parsed) != OSTREL_SUCCESS
+            || parsed.file_count != 1000) {
+            state.SkipWithError("the page did not parse into 1 000 records");
+            break;
+        }
+        benchmark::DoNotOptimize(parsed.files);
+        ostrel_google_drive_page_destroy(&parsed);
+    }
+}
+BENCHMARK(BM_PageParse);
+
+// Jansson's own parse of the same page, and nothing more.
+void BM_PageParse_Floor(benchmark::State &state)
+{
+    const std::string &page = thousand_file_page();
+    for (auto _ : state) {
+        json_t *json = json_loadb(page.data(), page.size(), 0, nullptr);
+        benchmark::DoNotOptimize(json);
+        json_decref(json);
+    }
+}
+BENCHMARK(BM_PageParse_Floor);
+
 void BM_MetadataConvert(benchmark::State &state)
 {
     Resource resource;

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "api.h"
+#include "config_parse_key.h"
 #include "error_shapes.h"
 #include "memory.h"
 #include "stop.h"
@@ -142,6 +143,58 @@ void clear_strings(const Key *config_keys) noexcept
     return true;
 }
 
+// One option stored; line is as wide as the file parser counts.
+[[nodiscard]] ostrel_result_t store_option(const char *path, intmax_t line, const char *key, const char *val,
+                                           const Key *config_keys, bool *parsed_option) noexcept
+{
+    *parsed_option = false;
+    size_t i = 0;
+    while (config_keys[i].name != nullptr && std::strcmp(config_keys[i].name, key) != 0) {
+        ++i;
+    }
+    if (config_keys[i].name == nullptr) {
+        return OSTREL_SUCCESS;
+    }
+    OSTREL_GDC_REQUIRE(config_keys[i].value_type == OSTREL_GOOGLE_DRIVE_CONFIG_STRING ||
+                       config_keys[i].value_type == OSTREL_GOOGLE_DRIVE_CONFIG_INT ||
+                       config_keys[i].value_type == OSTREL_GOOGLE_DRIVE_CONFIG_OFF_T);
+    const Key &row = config_keys[i];
+    intmax_t number = 0;
+    switch (row.value_type) {
+    case OSTREL_GOOGLE_DRIVE_CONFIG_STRING:
+        if (*row.string_dest == nullptr || std::strcmp(*row.string_dest, val) != 0) {
+            char *copy = mem_strdup(val);
+            if (copy == nullptr) {
+                ostrel_object_t *why = ostrel_i_gfs_error_system(nullptr, errno, "System error%s%s", " in ", "strdup");
+                char *details = ostrel_error_print_friendly(why);
+                const ostrel_result_t result = configuration_error(path, parsing_file, details);
+                std::free(details);
+                ostrel_object_free(why);
+                return result;
+            }
+            std::free(*row.string_dest);
+            *row.string_dest = copy;
+        }
+        break;
+    case OSTREL_GOOGLE_DRIVE_CONFIG_INT:
+        if (!parse_number(val, INT32_MAX, &number)) {
+            return configuration_errorf(path, parsing_file, "Invalid value on line %jd \"%s\" (expected int)", line,
+                                        val);
+        }
+        *row.int_dest = static_cast<int32_t>(number);
+        break;
+    case OSTREL_GOOGLE_DRIVE_CONFIG_OFF_T:
+        if (!parse_number(val, INTMAX_MAX, &number)) {
+            return configuration_errorf(path, parsing_file, "Invalid value on line %jd \"%s\" (expected off_t)", line,
+                                        val);
+        }
+        *row.off_t_dest = static_cast<off_t>(number);
+        break;
+    }
+    *parsed_option = true;
+    return OSTREL_SUCCESS;
+}
+
 // Longest text a line may hold between its leading white space and its
 // comment: a key and a value of the longest, an "=" and room for blanks.
 constexpr size_t max_line = 4 * max_text;
@@ -206,14 +259,16 @@ struct LinesParsed {
     bool table_touched;
 };
 
-[[nodiscard]] LinesParsed parse_lines(FILE *file, const char *path, const Key *config_keys,
-                                      bool ignore_unknown) noexcept
+[[nodiscard]] LinesParsed parse_lines(FILE *file, const char *path, const Key *config_keys, bool ignore_unknown,
+                                      intmax_t number) noexcept
 {
     LineReader reader(file);
     OptionTexts texts;
     std::string_view line;
     bool stored_any = false;
-    for (int number = 1;; ++number) {
+    // A line takes at least one byte, and a file fewer than INTMAX_MAX
+    // (off_t): the count cannot overflow.
+    for (;; ++number) {
         const LineRead read = reader.next(&line);
         if (read == LineRead::end) {
             return {OSTREL_SUCCESS, true};
@@ -227,19 +282,19 @@ struct LinesParsed {
         }
         Option option;
         if (read == LineRead::too_long || !scan_option(line, &option)) {
-            return {configuration_errorf(path, parsing_file, "Syntax error line %d", number), true};
+            return {configuration_errorf(path, parsing_file, "Syntax error line %jd", number), true};
         }
         if (!texts.assign(option.key, option.value, {})) {
             return {system_error("malloc"), true};
         }
         bool parsed = false;
-        if (const ostrel_result_t result = ostrel_i_google_drive_config_parse_key(path, number, texts.key(),
-                                                                                  texts.value(), config_keys, &parsed)) {
+        if (const ostrel_result_t result =
+                store_option(path, number, texts.key(), texts.value(), config_keys, &parsed)) {
             return {result, true};
         }
         stored_any = true;
         if (!parsed && !ignore_unknown) {
-            return {configuration_errorf(path, parsing_file, "Unknown configuration option \"%s\" on line %d",
+            return {configuration_errorf(path, parsing_file, "Unknown configuration option \"%s\" on line %jd",
                                          texts.key(), number),
                     true};
         }
@@ -253,7 +308,9 @@ struct LinesParsed {
         const size_t end = text.find(';');
         const std::string_view source = text.substr(0, end);
         Option option = {};
-        const bool scanned = scan_option(source, &option);
+        // An option ends at its ";" alone: one that holds a line feed is not
+        // cut short there.
+        const bool scanned = source.find('\n') == std::string_view::npos && scan_option(source, &option);
         if (!texts.assign(option.key, option.value, source)) {
             return system_error("malloc");
         }
@@ -261,8 +318,8 @@ struct LinesParsed {
             return configuration_errorf(texts.source(), parsing_string, "Syntax error parsing option %d", number);
         }
         bool parsed = false;
-        if (const ostrel_result_t result = ostrel_i_google_drive_config_parse_key(
-                texts.source(), number, texts.key(), texts.value(), config_keys, &parsed)) {
+        if (const ostrel_result_t result =
+                store_option(texts.source(), number, texts.key(), texts.value(), config_keys, &parsed)) {
             return result;
         }
         if (!parsed && !ignore_unknown) {
@@ -278,6 +335,16 @@ struct LinesParsed {
 
 }  // namespace
 
+ostrel_result_t ostrel::gdc::parse_config_lines(FILE *file, const char *path, const Key *config_keys,
+                                                bool ignore_unknown, intmax_t first_line) noexcept
+{
+    const LinesParsed parsed = parse_lines(file, path, config_keys, ignore_unknown, first_line);
+    if (parsed.result != OSTREL_SUCCESS && parsed.table_touched) {
+        clear_strings(config_keys);
+    }
+    return parsed.result;
+}
+
 ostrel_result_t ostrel_i_google_drive_config_parse_key(const char *path, int line, const char *key, const char *val,
                                                        const ostrel_google_drive_config_key_t *config_keys,
                                                        bool *parsed_option) noexcept
@@ -286,51 +353,7 @@ ostrel_result_t ostrel_i_google_drive_config_parse_key(const char *path, int lin
     OSTREL_GDC_REQUIRE(val != NULL);
     OSTREL_GDC_REQUIRE(config_keys != NULL);
     OSTREL_GDC_REQUIRE(parsed_option != NULL);
-    *parsed_option = false;
-    size_t i = 0;
-    while (config_keys[i].name != nullptr && std::strcmp(config_keys[i].name, key) != 0) {
-        ++i;
-    }
-    if (config_keys[i].name == nullptr) {
-        return OSTREL_SUCCESS;
-    }
-    OSTREL_GDC_REQUIRE(config_keys[i].value_type == OSTREL_GOOGLE_DRIVE_CONFIG_STRING ||
-                       config_keys[i].value_type == OSTREL_GOOGLE_DRIVE_CONFIG_INT ||
-                       config_keys[i].value_type == OSTREL_GOOGLE_DRIVE_CONFIG_OFF_T);
-    const Key &row = config_keys[i];
-    intmax_t number = 0;
-    switch (row.value_type) {
-    case OSTREL_GOOGLE_DRIVE_CONFIG_STRING:
-        if (*row.string_dest == nullptr || std::strcmp(*row.string_dest, val) != 0) {
-            char *copy = mem_strdup(val);
-            if (copy == nullptr) {
-                ostrel_object_t *why = ostrel_i_gfs_error_system(nullptr, errno, "System error%s%s", " in ", "strdup");
-                char *details = ostrel_error_print_friendly(why);
-                const ostrel_result_t result = configuration_error(path, parsing_file, details);
-                std::free(details);
-                ostrel_object_free(why);
-                return result;
-            }
-            std::free(*row.string_dest);
-            *row.string_dest = copy;
-        }
-        break;
-    case OSTREL_GOOGLE_DRIVE_CONFIG_INT:
-        if (!parse_number(val, INT32_MAX, &number)) {
-            return configuration_errorf(path, parsing_file, "Invalid value on line %d \"%s\" (expected int)", line, val);
-        }
-        *row.int_dest = static_cast<int32_t>(number);
-        break;
-    case OSTREL_GOOGLE_DRIVE_CONFIG_OFF_T:
-        if (!parse_number(val, INTMAX_MAX, &number)) {
-            return configuration_errorf(path, parsing_file, "Invalid value on line %d \"%s\" (expected off_t)", line,
-                                        val);
-        }
-        *row.off_t_dest = static_cast<off_t>(number);
-        break;
-    }
-    *parsed_option = true;
-    return OSTREL_SUCCESS;
+    return store_option(path, line, key, val, config_keys, parsed_option);
 }
 
 ostrel_result_t ostrel_i_google_drive_config_parse_file(const char *path,
@@ -343,11 +366,7 @@ ostrel_result_t ostrel_i_google_drive_config_parse_file(const char *path,
     if (file == nullptr) {
         return ostrel::gdc::configuration_error(path, opening_file, std::strerror(errno));
     }
-    const LinesParsed parsed = parse_lines(file.get(), path, config_keys, ignore_unknown);
-    if (parsed.result != OSTREL_SUCCESS && parsed.table_touched) {
-        clear_strings(config_keys);
-    }
-    return parsed.result;
+    return ostrel::gdc::parse_config_lines(file.get(), path, config_keys, ignore_unknown, 1);
 }
 
 ostrel_result_t ostrel_i_google_drive_config_parse_string(const char *text,

@@ -82,6 +82,44 @@ void ostrel_l_google_drive_error_copy(void *src_data, void **dst_data) noexcept
                                   : nullptr;
 }
 
+// The first error of a cause chain that is a Drive error, seen as one; the
+// error every detail function works on.
+[[nodiscard]] ostrel_object_t *first_drive_error(ostrel_object_t *error) noexcept
+{
+    for (ostrel_object_t *e = error; e != nullptr; e = ostrel_error_get_cause(e)) {
+        if (ostrel_object_t *drive_error = drive_error_of(e)) {
+            return drive_error;
+        }
+    }
+    return nullptr;
+}
+
+// Records module and cause in the error's base level, so that the chain
+// holds the cause and frees it with the error. The runtime fills a base
+// error of its own and its base data moves over: the layout of that data
+// stays the runtime's. False when the runtime cannot make it; it has then
+// released the cause, as its constructors do.
+[[nodiscard]] bool record_base(ostrel_object_t *drive_error, const ostrel_module_descriptor_t *module,
+                               ostrel_object_t *cause) noexcept
+{
+    ostrel_object_t *carrier = ostrel_error_construct_error(module, cause, 0, nullptr, nullptr, 0, "%s", "");
+    if (carrier == nullptr) {
+        return false;
+    }
+    const ostrel_object_type_t &base_type = OSTREL_ERROR_TYPE_BASE_DEFINITION;
+    ostrel_object_t *from = ostrel_object_upcast(carrier, &base_type);
+    ostrel_object_t *to = ostrel_object_upcast(drive_error, &base_type);
+    OSTREL_GDC_REQUIRE(from != NULL && to != NULL);
+    void *const previous = ostrel_object_get_local_instance_data(to);
+    if (previous != nullptr && base_type.free_func != nullptr) {
+        base_type.free_func(previous);
+    }
+    ostrel_object_set_local_instance_data(to, ostrel_object_get_local_instance_data(from));
+    ostrel_object_set_local_instance_data(from, nullptr);
+    ostrel_object_free(carrier);
+    return true;
+}
+
 [[nodiscard]] Entry *find_key(Info *list, const char *key) noexcept
 {
     for (size_t i = 0; i < list->detail_count; ++i) {
@@ -92,9 +130,36 @@ void ostrel_l_google_drive_error_copy(void *src_data, void **dst_data) noexcept
     return nullptr;
 }
 
-[[nodiscard]] bool needs_escape(char c) noexcept
+// A value character as it prints. Control characters are escaped so that a
+// value, which may hold a client's name, never writes lines of its own into
+// a log.
+template <class Sink>
+void put_escaped(Sink &out, unsigned char c) noexcept
 {
-    return c == '\\' || c == '"' || c == '\n' || c == '\r';
+    switch (c) {
+    case '\\':
+        out.put("\\\\");
+        return;
+    case '"':
+        out.put("\\\"");
+        return;
+    case '\n':
+        out.put("\\n");
+        return;
+    case '\r':
+        out.put("\\r");
+        return;
+    default:
+        break;
+    }
+    if (c < 0x20 || c == 0x7f) {
+        constexpr std::string_view hex = "0123456789abcdef";
+        out.put("\\x");
+        out.put(hex[c >> 4]);
+        out.put(hex[c & 0xf]);
+        return;
+    }
+    out.put(static_cast<char>(c));
 }
 
 // Kept details as lines of: key: "value", the value escaped.
@@ -114,10 +179,7 @@ void write_details(Sink &out, const Info *list) noexcept
         out.put(std::string_view(entry.key));
         out.put(": \"");
         for (const char *c = entry.value; *c != '\0'; ++c) {
-            if (needs_escape(*c)) {
-                out.put('\\');
-            }
-            out.put(*c);
+            put_escaped(out, static_cast<unsigned char>(*c));
         }
         out.put('"');
     }
@@ -162,12 +224,16 @@ ostrel_object_t *ostrel_google_drive_error_construct(const ostrel_module_descrip
     return drive_error;
 }
 
-ostrel_object_t *ostrel_google_drive_error_initialize(ostrel_object_t *error, const ostrel_module_descriptor_t *,
-                                                      ostrel_object_t *,
+ostrel_object_t *ostrel_google_drive_error_initialize(ostrel_object_t *error, const ostrel_module_descriptor_t *module,
+                                                      ostrel_object_t *cause,
                                                       const ostrel_google_drive_error_info_t *info) noexcept
 {
     ostrel_object_t *drive_error = drive_error_of(error);
     if (drive_error == nullptr) {
+        ostrel_object_free(cause);
+        return nullptr;
+    }
+    if ((module != nullptr || cause != nullptr) && !record_base(drive_error, module, cause)) {
         return nullptr;
     }
     const Info empty = {0, nullptr};
@@ -180,7 +246,7 @@ ostrel_object_t *ostrel_google_drive_error_initialize(ostrel_object_t *error, co
 
 void ostrel_google_drive_error_add_info(ostrel_object_t *error, const ostrel_google_drive_error_info_t *info) noexcept
 {
-    Info *list = details_of(drive_error_of(error));
+    Info *list = details_of(first_drive_error(error));
     if (list == nullptr || info == nullptr || info->detail_count == 0 || info->details == nullptr) {
         return;
     }
@@ -235,19 +301,34 @@ void ostrel_google_drive_error_add_info(ostrel_object_t *error, const ostrel_goo
 
 const char *ostrel_google_drive_error_get_info(ostrel_object_t *error, const char *key) noexcept
 {
-    for (ostrel_object_t *e = error; e != nullptr; e = ostrel_error_get_cause(e)) {
-        ostrel_object_t *drive_error = drive_error_of(e);
-        if (drive_error == nullptr) {
-            continue;
-        }
-        Info *list = details_of(drive_error);
-        if (list == nullptr || key == nullptr) {
-            return nullptr;
-        }
-        const Entry *entry = find_key(list, key);
-        return entry != nullptr ? entry->value : nullptr;
+    Info *list = details_of(first_drive_error(error));
+    if (list == nullptr || key == nullptr) {
+        return nullptr;
     }
-    return nullptr;
+    const Entry *entry = find_key(list, key);
+    return entry != nullptr ? entry->value : nullptr;
+}
+
+size_t ostrel_google_drive_error_get_info_count(ostrel_object_t *error) noexcept
+{
+    const Info *list = details_of(first_drive_error(error));
+    return list != nullptr ? list->detail_count : 0;
+}
+
+bool ostrel_google_drive_error_get_info_entry(ostrel_object_t *error, size_t index, const char **keyp,
+                                              const char **valuep) noexcept
+{
+    OSTREL_GDC_REQUIRE(keyp != NULL);
+    OSTREL_GDC_REQUIRE(valuep != NULL);
+    *keyp = nullptr;
+    *valuep = nullptr;
+    const Info *list = details_of(first_drive_error(error));
+    if (list == nullptr || index >= list->detail_count) {
+        return false;
+    }
+    *keyp = list->details[index].key;
+    *valuep = list->details[index].value;
+    return true;
 }
 
 namespace ostrel::gdc {

@@ -36,8 +36,7 @@ using ostrel::gdc::system_error;
     return OSTREL_SUCCESS;
 }
 
-// Days from 1970-01-01 to a civil date; days past the month's end roll
-// over into the next month, as timegm does.
+// Days from 1970-01-01 to a civil date of the proleptic Gregorian calendar.
 [[nodiscard]] constexpr int64_t days_from_civil(int64_t year, int64_t month, int64_t day) noexcept
 {
     year -= month <= 2 ? 1 : 0;
@@ -48,49 +47,103 @@ using ostrel::gdc::system_error;
     return era * 146097 + day_of_era - 719468;
 }
 
-// The form Drive writes ("2021-03-04T05:06:07...") read directly, giving what
-// strptime and timegm give for it; false leaves every other text to them.
-[[nodiscard]] bool read_drive_time(const char *text, time_t *time) noexcept
+[[nodiscard]] constexpr int days_in_month(int year, int month) noexcept
 {
-    constexpr std::string_view shape = "dddd-dd-ddTdd:dd:dd";
-    int fields[6] = {};
-    int field = 0;
-    for (size_t i = 0; i < shape.size(); ++i) {
-        const char c = text[i];
-        if (shape[i] != 'd') {
-            if (c != shape[i]) {
-                return false;
-            }
-            ++field;
-            continue;
-        }
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        fields[field] = fields[field] * 10 + (c - '0');
+    if (month == 2) {
+        return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0) ? 29 : 28;
     }
-    const auto [year, month, day, hour, minute, second] = fields;
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) {
+    return month == 4 || month == 6 || month == 9 || month == 11 ? 30 : 31;
+}
+
+// The times convert writes, and so the ones parse takes: years 0000 to 9999.
+constexpr time_t first_time = -62167219200;  // 0000-01-01T00:00:00Z
+constexpr time_t last_time = 253402300799;   // 9999-12-31T23:59:59Z
+
+[[nodiscard]] constexpr bool is_digit(char c) noexcept
+{
+    return c >= '0' && c <= '9';
+}
+
+// The count digits of text from at as a number, each field of a Drive time
+// being of fixed width; false when one of them is not a digit.
+[[nodiscard]] bool read_digits(std::string_view text, size_t at, size_t count, int *value) noexcept
+{
+    if (text.size() < at + count) {
         return false;
     }
-    *time = static_cast<time_t>(days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second);
+    int number = 0;
+    for (size_t i = at; i < at + count; ++i) {
+        if (!is_digit(text[i])) {
+            return false;
+        }
+        number = number * 10 + (text[i] - '0');
+    }
+    *value = number;
     return true;
 }
 
-// A time member read as UTC; whatever follows the seconds is ignored.
-[[nodiscard]] ostrel_result_t parse_time(const json_t *json, const char *key, tm *broken_down, time_t *dest,
-                                         bool *is_set) noexcept
+// A time as RFC 3339 writes it, "2021-03-04T05:06:07", then an optional
+// fraction (dropped), then "Z" or an offset "+hh:mm" or "-hh:mm" (applied).
+// Gives 0, or EINVAL for any other text or a date that does not exist, or
+// EOVERFLOW for a time convert could not write back. Second 60 (a leap
+// second) is the first second of the next minute, as POSIX time counts.
+[[nodiscard]] int read_drive_time(std::string_view text, time_t *time) noexcept
 {
-    const char *text = string_member(json, key);
-    if (text == nullptr) {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':'
+        || text[16] != ':' || !read_digits(text, 0, 4, &year) || !read_digits(text, 5, 2, &month)
+        || !read_digits(text, 8, 2, &day) || !read_digits(text, 11, 2, &hour) || !read_digits(text, 14, 2, &minute)
+        || !read_digits(text, 17, 2, &second)) {
+        return EINVAL;
+    }
+    if (month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) || hour > 23 || minute > 59
+        || second > 60) {
+        return EINVAL;
+    }
+    size_t at = 19;
+    if (text[at] == '.') {
+        do {
+            ++at;
+        } while (at < text.size() && is_digit(text[at]));
+        if (at == 20) {
+            return EINVAL;
+        }
+    }
+    int64_t offset = 0;
+    if (at + 1 != text.size() || text[at] != 'Z') {
+        int offset_hour = 0;
+        int offset_minute = 0;
+        if (at + 6 != text.size() || (text[at] != '+' && text[at] != '-') || text[at + 3] != ':'
+            || !read_digits(text, at + 1, 2, &offset_hour) || !read_digits(text, at + 4, 2, &offset_minute)
+            || offset_hour > 23 || offset_minute > 59) {
+            return EINVAL;
+        }
+        offset = (text[at] == '-' ? -1 : 1) * (offset_hour * 3600 + offset_minute * 60);
+    }
+    const int64_t value = days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second - offset;
+    if (value < first_time || value > last_time) {
+        return EOVERFLOW;
+    }
+    *time = static_cast<time_t>(value);
+    return 0;
+}
+
+// A time member read as UTC; a text that is no Drive time fails.
+[[nodiscard]] ostrel_result_t parse_time(const json_t *json, const char *key, time_t *dest, bool *is_set) noexcept
+{
+    const json_t *value = json_object_get(json, key);
+    if (!json_is_string(value)) {
         return OSTREL_SUCCESS;
     }
-    if (!read_drive_time(text, dest)) {
-        if (strptime(text, "%Y-%m-%dT%H:%M:%S", broken_down) == nullptr) {
-            errno = EINVAL;
-            return system_error("strptime");
-        }
-        *dest = timegm(broken_down);
+    // A NUL inside the text is part of it, and refused with the rest.
+    if (const int failure = read_drive_time({json_string_value(value), json_string_length(value)}, dest)) {
+        errno = failure;
+        return system_error("strptime");
     }
     *is_set = true;
     return OSTREL_SUCCESS;
@@ -141,8 +194,6 @@ template <class TextOf>
     for (size_t i = 0; i < 4 && result == OSTREL_SUCCESS; ++i) {
         result = parse_text(json, text_keys[i], texts[i]);
     }
-    // One broken-down time serves all three keys.
-    tm broken_down = {};
     const struct {
         const char *key;
         time_t *value;
@@ -154,7 +205,7 @@ template <class TextOf>
     };
     for (const auto &time : times) {
         if (result == OSTREL_SUCCESS) {
-            result = parse_time(json, time.key, &broken_down, time.value, time.is_set);
+            result = parse_time(json, time.key, time.value, time.is_set);
         }
     }
     if (result != OSTREL_SUCCESS) {
@@ -279,7 +330,7 @@ template <class TextOf>
     tm broken_down = {};
     if (gmtime_r(&value, &broken_down) == nullptr) {
         result = system_error("gmtime_r");
-    } else if (broken_down.tm_year > 9999 - 1900 || broken_down.tm_year < 0 - 1900) {
+    } else if (value < first_time || value > last_time) {
         errno = EOVERFLOW;
         result = system_error("gmtime_r");
     } else {

@@ -47,18 +47,29 @@ typedef struct ostrel_google_drive_error_info_s {
 /**
  * The Drive error type, derived from the host's base error type. Its copy
  * function copies the details deeply, its free function releases them,
- * and its printable text is one "key: \"value\"" line a detail.
+ * and its printable text is one "key: \"value\"" line a detail whose key
+ * is neither NULL nor empty and whose value is not NULL. In a printed value
+ * a backslash and a double quote stand behind a backslash, a line feed
+ * prints as \n, a carriage return as \r, and every other control character
+ * (below 0x20, and 0x7f) as \xNN in lower-case hexadecimal, so that a value
+ * never starts a line of its own; other bytes print as they are.
  */
 extern const ostrel_object_type_t OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION;
 /**
  * @brief A new Drive error: an error object carrying ordered key/value
  * details.
- * @param module the reporting module; may be NULL.
- * @param cause the error this one wraps, or NULL; the new error owns it.
+ * @param module the reporting module, recorded in the base error; may be
+ * NULL.
+ * @param cause the error this one wraps, or NULL. It is taken over in every
+ * case, as the host's error constructors take it: it becomes the new
+ * error's cause (ostrel_error_get_cause()), freed with it; when the new
+ * error cannot be made, it is freed at once.
  * @param info the details, copied deeply; may be NULL for none.
  * @return the new error, which the caller owns (usually by passing it as
  * the cause of an FTP response error, or to ostrel_error_put()); NULL when
- * memory cannot be had (then cause is not taken).
+ * memory for the object, or for recording module and cause, cannot be had.
+ * When only the copy of the details fails, the error is made without
+ * details.
  * @par Tracing
  *     none.
  * @par Concurrency
@@ -70,12 +81,20 @@ ostrel_object_t *ostrel_google_drive_error_construct(
 /**
  * @brief Makes a freshly constructed object of the Drive error type (or of a
  * type derived from it) a Drive error with a copy of info.
- * @param error the object; required.
- * @param module the reporting module; may be NULL.
- * @param cause the wrapped error, or NULL.
- * @param info the details, copied deeply; may be NULL.
- * @return error seen as a Drive error, or NULL when it is no Drive error or
- * memory for the details cannot be had.
+ * @param error the object; may be NULL (then the result is NULL).
+ * @param module the reporting module, recorded in the object's base error;
+ * may be NULL.
+ * @param cause the wrapped error, or NULL; taken over in every case, as by
+ * ostrel_google_drive_error_construct(): it becomes the object's cause, or
+ * is freed when the result is NULL. When module or cause is given, they
+ * replace what the base error held before (its cause is freed).
+ * @param info the details, copied deeply; may be NULL for none.
+ * @return error seen as a Drive error; NULL when it is no Drive error or
+ * memory for recording module and cause cannot be had (the caller then
+ * frees the object). When only the copy of the details fails, the error
+ * keeps no details.
+ * @par Tracing
+ *     none.
  * @par Concurrency
  *     safe on distinct objects.
  */
@@ -83,13 +102,17 @@ ostrel_object_t *ostrel_google_drive_error_initialize(
     ostrel_object_t *error, const ostrel_module_descriptor_t *module,
     ostrel_object_t *cause, const ostrel_google_drive_error_info_t *info) OSTREL_NOTHROW;
 /**
- * @brief Adds details to a Drive error, replacing the value of a key the
- * error already has and appending the others in order.
- * @param error a Drive error (or one with a Drive error in its cause chain);
- * required.
- * @param info the details to add, copied; may be NULL.
+ * @brief Adds details to the first Drive error of a cause chain (the one
+ * ostrel_google_drive_error_get_info() reads), replacing the value of the
+ * first detail with the same key and appending the others in order.
+ * @param error a Drive error, or an error with a Drive error in its cause
+ * chain; may be NULL or hold none (then nothing is done).
+ * @param info the details to add, copied; may be NULL, and its details may
+ * be NULL when detail_count is 0. Every key and value in it is required.
  * When memory runs out, the details appended so far are taken out again and
  * the replaced values stay replaced; nothing is reported.
+ * @par Tracing
+ *     none.
  * @par Concurrency
  *     not on the same error from two threads.
  */
@@ -99,12 +122,57 @@ void ostrel_google_drive_error_add_info(ostrel_object_t *error,
  * @brief The value of a detail in the first Drive error of a cause chain.
  * @param error the outermost error of the chain; may be NULL.
  * @param key the detail's name, such as "GD-Details"; may be NULL.
- * @return the value, owned by the error (valid while it lives), or NULL
- * when the chain holds no Drive error or it has no such detail.
+ * @return the value of the first detail with that key, owned by the error
+ * (valid while it lives and no details are added), or NULL when the chain
+ * holds no Drive error, it has no such detail or the detail has no value.
+ * Causes below the first Drive error are not searched.
+ * @par Tracing
+ *     none.
  * @par Concurrency
- *     safe.
+ *     safe while no thread adds details to the error.
  */
 const char *ostrel_google_drive_error_get_info(ostrel_object_t *error, const char *key) OSTREL_NOTHROW;
+/**
+ * @brief The number of details of the first Drive error of a cause chain,
+ * for reading them all with ostrel_google_drive_error_get_info_entry().
+ * @param error the outermost error of the chain; may be NULL.
+ * @return the number of details, those without key or value included; 0
+ * when the chain holds no Drive error or it has no details.
+ * @par Tracing
+ *     none.
+ * @par Concurrency
+ *     safe while no thread adds details to the error.
+ */
+size_t ostrel_google_drive_error_get_info_count(ostrel_object_t *error) OSTREL_NOTHROW;
+/**
+ * @brief One detail, by position, of the first Drive error of a cause
+ * chain: the error's details in order, as the printable text and
+ * ostrel_google_drive_error_get_info() see them.
+ *
+ * For example, a reply text of every detail:
+ * @code
+ * for (size_t i = 0; i < ostrel_google_drive_error_get_info_count(error); i++) {
+ *     const char *key, *value;
+ *     if (ostrel_google_drive_error_get_info_entry(error, i, &key, &value)
+ *         && key != NULL && value != NULL)
+ *         add_reply_line(key, value);
+ * }
+ * @endcode
+ * @param error the outermost error of the chain; may be NULL.
+ * @param index from 0 to the count less one.
+ * @param keyp receives the detail's key, owned by the error (valid while it
+ * lives and no details are added); NULL for a detail made without one, and
+ * on failure; required.
+ * @param valuep receives the detail's value likewise; required.
+ * @return true; false when the chain holds no Drive error or index is not
+ * below the count (both outputs are then NULL).
+ * @par Tracing
+ *     none.
+ * @par Concurrency
+ *     safe while no thread adds details to the error.
+ */
+bool ostrel_google_drive_error_get_info_entry(ostrel_object_t *error, size_t index, const char **keyp,
+                                              const char **valuep) OSTREL_NOTHROW;
 
 /** One row of the export table: a format a Google-Apps document can be
  * exported to, or the stub row of an exportable kind. */
@@ -342,9 +410,16 @@ typedef struct ostrel_google_metadata_s {
  * record); only read, not retained.
  * @param metadata the record to fill, which should be empty; NULL: nothing
  * is done and the result is OSTREL_SUCCESS.
- * @return OSTREL_SUCCESS; or a system error "strptime" (EINVAL) for a time
- * that is not in Drive's form, or "malloc" for want of memory or for a
- * parent that is not a text. On failure the record is left empty.
+ * Times are read as RFC 3339 writes them, Drive's form:
+ * "YYYY-MM-DDThh:mm:ss", an optional fraction of a second (dropped), then
+ * "Z" or an offset "+hh:mm" or "-hh:mm" (applied), nothing else; second 60
+ * counts as the first second of the next minute.
+ * @return OSTREL_SUCCESS; or a system error "strptime": EINVAL for a time
+ * in another form or on a date that does not exist (such as 2023-02-29),
+ * EOVERFLOW for one before 0000-01-01T00:00:00Z or after
+ * 9999-12-31T23:59:59Z, which ostrel_google_metadata_convert() could not
+ * write; or "malloc" for want of memory or for a parent that is not a
+ * text. On failure the record is left empty.
  * @par Tracing
  *     entry and exit.
  * @par Concurrency

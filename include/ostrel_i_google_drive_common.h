@@ -106,7 +106,8 @@ ostrel_result_t ostrel_i_google_drive_config_parse_file(
  * @param config_keys the key table; required.
  * @param ignore_unknown skip options no row takes, rather than fail.
  * @return OSTREL_SUCCESS, or FTP 500 "CONFIGURATION_ERROR" as for files,
- * with the option's text as GD-Path and "Syntax error parsing option N" or
+ * with the option's text as GD-Path and "Syntax error parsing option N"
+ * (an option without key and value, or one holding a line feed) or
  * "Unknown configuration option (N) \"KEY\"". After a failure every STRING
  * destination is freed and NULL.
  * @par Tracing

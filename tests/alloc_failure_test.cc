@@ -184,16 +184,24 @@ TEST_F(AllocFailure, PathsAndEvaluation)
         std::free(split.elements[i].id);
     }
     std::free(split.elements);
-    EXPECT_GT(failure_points("evaluate_path", [&](bool) {
-        char *out = reinterpret_cast<char *>(1);
-        const ostrel_result_t result = ostrel_google_drive_evaluate_path("$HOME/x/$LOGNAME", &out);
-        if (result != OSTREL_SUCCESS) {
-            EXPECT_EQ(out, nullptr);
-            return is_malloc_error(result);
-        }
-        std::free(out);
-        return true;
-    }), 0);
+    for (const char *unevaluated : {"$HOME/x/$LOGNAME", "/no/variable"}) {
+        char *whole = nullptr;
+        ASSERT_EQ(ostrel_google_drive_evaluate_path(unevaluated, &whole), OSTREL_SUCCESS);
+        const std::string expected = whole;
+        std::free(whole);
+        EXPECT_GT(failure_points("evaluate_path", [&](bool) {
+            char *out = reinterpret_cast<char *>(1);
+            const ostrel_result_t result = ostrel_google_drive_evaluate_path(unevaluated, &out);
+            if (result != OSTREL_SUCCESS) {
+                EXPECT_EQ(out, nullptr);
+                return is_malloc_error(result);
+            }
+            const bool same = out != nullptr && out == expected;
+            EXPECT_TRUE(same);
+            std::free(out);
+            return same;
+        }), 0);
+    }
 }
 
 const char *const resource = R"({"id": "1a", "name": "n", "driveId": "d", "mimeType": "m",
@@ -217,8 +225,9 @@ TEST_F(AllocFailure, MetadataParseCopyConvert)
         ostrel_google_metadata_destroy(&m);
         return true;
     }), 0);
-    ostrel_google_metadata_t source;
-    ASSERT_EQ(ostrel_google_metadata_parse(json, &source), OSTREL_SUCCESS);
+    ostrel_google_metadata_t parsed;
+    ASSERT_EQ(ostrel_google_metadata_parse(json, &parsed), OSTREL_SUCCESS);
+    const ostrel_google_metadata_t &source = parsed;
     EXPECT_GT(failure_points("metadata_copy", [&](bool) {
         ostrel_google_metadata_t m;
         const ostrel_result_t result = ostrel_google_metadata_copy(&m, &source);
@@ -229,20 +238,30 @@ TEST_F(AllocFailure, MetadataParseCopyConvert)
         ostrel_google_metadata_destroy(&m);
         return true;
     }), 0);
-    EXPECT_GT(failure_points("metadata_convert (with Jansson's)", [&](bool) {
-        json_t *out = json_object();
-        json_t *const sentinel = out;
-        const ostrel_result_t result = ostrel_google_metadata_convert(&source, &out);
-        if (result != OSTREL_SUCCESS) {
-            EXPECT_EQ(out, nullptr);
+    for (const ostrel_google_metadata_t *converted : {&source, &empty}) {
+        json_set_alloc_funcs(std::malloc, std::free);
+        json_t *expected = nullptr;
+        ASSERT_EQ(ostrel_google_metadata_convert(converted, &expected), OSTREL_SUCCESS);
+        json_set_alloc_funcs(json_malloc, std::free);
+        EXPECT_GT(failure_points("metadata_convert (with Jansson's)", [&](bool) {
+            json_t *out = json_object();
+            json_t *const sentinel = out;
+            const ostrel_result_t result = ostrel_google_metadata_convert(converted, &out);
+            if (result != OSTREL_SUCCESS) {
+                EXPECT_EQ(out, nullptr);
+                json_decref(sentinel);
+                return is_malloc_error(result);
+            }
+            // Success hands out the whole object, whatever failed on the way.
+            const bool whole = out != nullptr && out != sentinel && json_equal(out, expected);
+            EXPECT_TRUE(whole);
+            json_decref(out);
             json_decref(sentinel);
-            return is_malloc_error(result);
-        }
-        json_decref(out);
-        json_decref(sentinel);
-        return true;
-    }), 20);
-    ostrel_google_metadata_destroy(&source);
+            return whole;
+        }), converted == &empty ? 0 : 20);
+        json_decref(expected);
+    }
+    ostrel_google_metadata_destroy(&parsed);
     json_decref(json);
 }
 
@@ -294,6 +313,21 @@ TEST_F(AllocFailure, ConfigurationExportAndErrors)
         std::free(extension);
         return whole;
     }), 0);
+    // A refused id: its details text, then the Drive error that carries it.
+    EXPECT_GT(failure_points("refused id", [&](bool) {
+        ostrel_google_metadata_t metadata = {};
+        metadata.name = const_cast<char *>("n");
+        metadata.id = const_cast<char *>("x/y");
+        metadata.append_id = true;
+        char *out = reinterpret_cast<char *>(1);
+        const ostrel_result_t result = ostrel_google_drive_name_translate_out(&metadata, &out);
+        EXPECT_EQ(out, nullptr);
+        if (ostrel_gfs_error_get_ftp_response_code(ostrel_error_peek(result)) != 553) {
+            return is_malloc_error(result);
+        }
+        OwnedError error(result);
+        return ostrel_google_drive_error_get_info(error.error, "GD-Details") != nullptr;
+    }), 0);
     ostrel_google_drive_error_info_entry_t entries[] = {{const_cast<char *>("K"), const_cast<char *>("V")},
                                                         {const_cast<char *>("L"), const_cast<char *>("W\n")}};
     const ostrel_google_drive_error_info_t info = {2, entries};
@@ -301,7 +335,7 @@ TEST_F(AllocFailure, ConfigurationExportAndErrors)
         ostrel_object_t *error = ostrel_google_drive_error_construct(nullptr, nullptr, &info);
         ostrel_google_drive_error_add_info(error, &info);
         char *printed = ostrel_object_printable_to_string(error);
-        const bool whole = printed != nullptr && std::strcmp(printed, "K: \"V\"\nL: \"W\\\n\"") == 0;
+        const bool whole = printed != nullptr && std::strcmp(printed, "K: \"V\"\nL: \"W\\n\"") == 0;
         std::free(printed);
         ostrel_object_free(error);
         return whole;

@@ -4,12 +4,14 @@
 #include "support/temp_path.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "config_parse_key.h"
 #include "memory.h"
 #include "support/names.h"
 #include "support/trace_capture.h"
@@ -150,6 +152,33 @@ TEST(ConfigFile, LinesCommentsNumbersAndErrors)
     }
 }
 
+// Line numbers past the range of an int are counted and printed as they
+// are; a file cannot hold enough lines to overflow the count.
+TEST(ConfigFile, LineNumbersBeyondAnIntArePrintedWhole)
+{
+    const struct {
+        const char *text;
+        const char *error;  // with the line number that follows first
+    } cases[] = {
+        {"name = a\n\nbad\n", "Syntax error line "},
+        {"# c\n\ncount = x\n", "Invalid value on line "},
+        {"\n\nnope = 1", "Unknown configuration option \"nope\" on line "},
+    };
+    for (const intmax_t first : {static_cast<intmax_t>(INT_MAX), INTMAX_MAX - 2}) {
+        for (const auto &c : cases) {
+            SCOPED_TRACE(c.text);
+            std::string text = c.text;
+            FILE *file = fmemopen(text.data(), text.size(), "r");
+            ASSERT_NE(file, nullptr);
+            Table table;
+            const Details details = details_of(ostrel::gdc::parse_config_lines(file, "f", table.keys, false, first));
+            std::fclose(file);
+            EXPECT_EQ(details.details.rfind(c.error + std::to_string(first + 2), 0), 0u) << details.details;
+            EXPECT_EQ(table.text, nullptr);
+        }
+    }
+}
+
 TEST(ConfigFile, AnAbsentFileIsAnOpeningError)
 {
     Table table;
@@ -211,6 +240,12 @@ TEST(ConfigString, OptionsSeparatedBySemicolons)
         {"number of the option", "name=a;count=x", false,
          {"count=x", FILE_OP, "Invalid value on line 2 \"x\" (expected int)"}, "", -7},
         {"first of two rows", "name=text", false, {}, "text", -7},
+        {"line feed in a value", "name=a\ncount=x", false,
+         {"name=a\ncount=x", STRING_OP, "Syntax error parsing option 1"}, "", -7},
+        {"line feed in a later option", "count=1;name=a\n;count=2", false,
+         {"name=a\n", STRING_OP, "Syntax error parsing option 2"}, "", 1},
+        {"line feed before the key", "count=1;\nname=a", false,
+         {"\nname=a", STRING_OP, "Syntax error parsing option 2"}, "", 1},
     };
     for (const StringCase &c : cases) {
         SCOPED_TRACE(c.name);

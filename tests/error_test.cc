@@ -1,12 +1,17 @@
 // The Drive error type: details, cause chains, copies and printing.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "memory.h"
 #include "support/trace_capture.h"
+
+// The common runtime stand-in's hook: makes chosen object constructions fail.
+extern "C" bool (*ostrel_stand_in_object_construct_fails)(void) noexcept;
 
 namespace {
 
@@ -65,7 +70,7 @@ TEST(DriveError, DetailsAreDeepCopiesPrintedInOrderWithEscapes)
     EXPECT_STREQ(ostrel_google_drive_error_get_info(error, "GD-Path"), "/etc/a");
     EXPECT_EQ(ostrel_google_drive_error_get_info(error, "GD-Empty"), nullptr);
     EXPECT_EQ(ostrel_google_drive_error_get_info(error, "GD-Missing"), nullptr);
-    EXPECT_EQ(printable(error), "GD-Path: \"/etc/a\"\nGD-Details: \"say \\\"hi\\\"\\\\\\\nnext\\\rend\"");
+    EXPECT_EQ(printable(error), "GD-Path: \"/etc/a\"\nGD-Details: \"say \\\"hi\\\"\\\\\\nnext\\rend\"");
     ostrel_object_free(error);
 }
 
@@ -75,11 +80,9 @@ TEST(DriveError, GetFollowsTheCauseChainToTheFirstDriveErrorOnly)
     InfoOf top(Pairs{{"GD-Path", "p"}});
     ostrel_object_t *deeper = ostrel_google_drive_error_construct(nullptr, nullptr, &deep.info);
     ostrel_object_t *middle = ostrel_gfs_ftp_response_error_construct(nullptr, deeper, 553, "INVALID_PATH_NAME", "x");
-    // A Drive error records no cause, so a chain below it is reached only
-    // through errors that do.
-    OwnedError owned(ostrel_error_put(middle));
-    EXPECT_STREQ(ostrel_google_drive_error_get_info(owned.error, "GD-Details"), "deep");
-    ostrel_object_t *first = ostrel_google_drive_error_construct(nullptr, nullptr, &top.info);
+    ostrel_object_t *first = ostrel_google_drive_error_construct(nullptr, middle, &top.info);
+    EXPECT_STREQ(ostrel_google_drive_error_get_info(middle, "GD-Details"), "deep");
+    EXPECT_STREQ(ostrel_google_drive_error_get_info(first, "GD-Path"), "p");
     EXPECT_EQ(ostrel_google_drive_error_get_info(first, "GD-Details"), nullptr);
     ostrel_object_free(first);
 
@@ -89,6 +92,40 @@ TEST(DriveError, GetFollowsTheCauseChainToTheFirstDriveErrorOnly)
     EXPECT_EQ(ostrel_google_drive_error_get_info(nullptr, "GD-Details"), nullptr);
 }
 
+// The chain holds the cause and frees it with the error: LeakSanitizer and
+// valgrind see a cause that is dropped.
+TEST(DriveError, TheCauseIsRecordedAndFreedWithTheError)
+{
+    InfoOf in(Pairs{{"GD-Details", "d"}});
+    ostrel_object_t *cause = ostrel_error_construct_errno_error(nullptr, nullptr, ENOENT);
+    ostrel_object_t *error = ostrel_google_drive_error_construct(nullptr, cause, &in.info);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(ostrel_error_get_cause(error), cause);
+    EXPECT_STREQ(ostrel_google_drive_error_get_info(error, "GD-Details"), "d");
+    ostrel_object_t *copy = ostrel_object_copy(error);
+    ostrel_object_free(error);
+    ASSERT_NE(copy, nullptr);
+    OwnedError owned(ostrel_error_put(copy));
+    EXPECT_EQ(owned.chain(), "GD-Details: \"d\"\n" + std::string(std::strerror(ENOENT)));
+
+    // Initialize records it too, in place of what the base error held.
+    ostrel_object_t *object = ostrel_object_construct(&OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION);
+    EXPECT_EQ(ostrel_google_drive_error_initialize(object, nullptr, nullptr, nullptr), object);
+    EXPECT_EQ(ostrel_error_get_cause(object), nullptr);
+    for (const int system_errno : {EPERM, EIO}) {
+        cause = ostrel_error_construct_errno_error(nullptr, nullptr, system_errno);
+        EXPECT_EQ(ostrel_google_drive_error_initialize(object, nullptr, cause, &in.info), object);
+        EXPECT_EQ(ostrel_error_get_cause(object), cause);
+    }
+    ostrel_object_free(object);
+
+    // Refused, the initialize of another type's object still takes the cause.
+    ostrel_object_t *other = ostrel_error_construct_errno_error(nullptr, nullptr, 1);
+    cause = ostrel_error_construct_errno_error(nullptr, nullptr, 2);
+    EXPECT_EQ(ostrel_google_drive_error_initialize(other, nullptr, cause, nullptr), nullptr);
+    ostrel_object_free(other);
+}
+
 TEST(DriveError, PrintChainOfAnFtpErrorShowsTheDetails)
 {
     InfoOf in(Pairs{{"GD-Details", "File names cannot end with\nthat"}});
@@ -96,7 +133,57 @@ TEST(DriveError, PrintChainOfAnFtpErrorShowsTheDetails)
         nullptr, ostrel_google_drive_error_construct(nullptr, nullptr, &in.info), 553, "INVALID_PATH_NAME",
         "GridFTP-Path: %s", "notes")));
     EXPECT_EQ(owned.chain(),
-              "553 INVALID_PATH_NAME: GridFTP-Path: notes\nGD-Details: \"File names cannot end with\\\nthat\"");
+              "553 INVALID_PATH_NAME: GridFTP-Path: notes\nGD-Details: \"File names cannot end with\\nthat\"");
+}
+
+// What a printed value reads as, its escapes undone; NULL-free values only.
+std::string unescaped(const std::string &printed)
+{
+    std::string value;
+    for (size_t i = 0; i < printed.size(); ++i) {
+        if (printed[i] != '\\') {
+            value += printed[i];
+            continue;
+        }
+        const char c = printed.at(++i);
+        if (c == 'x') {
+            value += static_cast<char>(std::stoi(printed.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            value += c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+        }
+    }
+    return value;
+}
+
+// A value prints on its detail's line whatever bytes it holds, so a client's
+// name cannot forge a line; it reads back as given, and a value without
+// control characters prints as it always has.
+TEST(DriveError, EveryByteOfAValuePrintsOnItsLineAndReadsBack)
+{
+    std::string every_byte;
+    for (int c = 1; c < 256; ++c) {
+        every_byte += static_cast<char>(c);
+    }
+    const std::string forged = "a\nGD-Operation: forged";
+    for (const std::string &value : {every_byte, forged, std::string("\r\x1b[2J\x7f\t")}) {
+        InfoOf in(Pairs{{"GD-Path", value.c_str()}});
+        ostrel_object_t *error = ostrel_google_drive_error_construct(nullptr, nullptr, &in.info);
+        const std::string text = printable(error);
+        ostrel_object_free(error);
+        ASSERT_EQ(text.rfind("GD-Path: \"", 0), 0u) << text;
+        ASSERT_EQ(text.back(), '"');
+        const std::string printed = text.substr(10, text.size() - 11);
+        for (const char c : printed) {
+            EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) << text;
+        }
+        EXPECT_EQ(unescaped(printed), value);
+    }
+    InfoOf in(Pairs{{"GD-Path", forged.c_str()}, {"GD-Details", "tab\tdel\x7f \\ \" \xc3\xa9"}});
+    ostrel_object_t *error = ostrel_google_drive_error_construct(nullptr, nullptr, &in.info);
+    EXPECT_EQ(printable(error),
+              "GD-Path: \"a\\nGD-Operation: forged\"\nGD-Details: \"tab\\x09del\\x7f \\\\ \\\" \xc3\xa9\"");
+    ostrel_object_free(error);
 }
 
 struct AddCase {
@@ -130,6 +217,89 @@ TEST(DriveError, AddAppendsNewKeysAndReplacesTheFirstOccurrence)
         }
         ostrel_object_free(error);
     }
+}
+
+TEST(DriveError, AddTakesNothingFromAnEmptyListAndGrowsByZeroFilledDetails)
+{
+    InfoOf initial(Pairs{{"A", "1"}});
+    InfoOf added(Pairs{{"A", "x"}, {"B", "2"}});
+    added.info.detail_count = 0;  // the array is there, but holds no detail
+    ostrel_object_t *error = ostrel_google_drive_error_construct(nullptr, nullptr, &initial.info);
+    ostrel_google_drive_error_add_info(error, &added.info);
+    EXPECT_EQ(details_of(error)->detail_count, 1u);
+    EXPECT_STREQ(details_of(error)->details[0].value, "1");
+    ostrel_object_free(error);
+
+    // Two new keys grow the array by two details; the same key twice fills
+    // one of them, and the other stays empty.
+    InfoOf twice(Pairs{{"N", "1"}, {"N", "2"}});
+    error = ostrel_google_drive_error_construct(nullptr, nullptr, nullptr);
+    ostrel_google_drive_error_add_info(error, &twice.info);
+    const ostrel_google_drive_error_info_t *list = details_of(error);
+    ASSERT_EQ(list->detail_count, 1u);
+    EXPECT_EQ(list->details[1].key, nullptr);
+    EXPECT_EQ(list->details[1].value, nullptr);
+    ostrel_object_free(error);
+}
+
+// Add works on the Drive error that get reads: the first of the chain.
+TEST(DriveError, AddActsOnTheFirstDriveErrorOfTheChain)
+{
+    InfoOf deep(Pairs{{"GD-Details", "deep"}});
+    InfoOf first(Pairs{{"GD-Path", "p"}});
+    InfoOf added(Pairs{{"GD-Details", "why"}, {"GD-Operation", "op"}});
+    ostrel_object_t *deeper = ostrel_google_drive_error_construct(nullptr, nullptr, &deep.info);
+    ostrel_object_t *drive = ostrel_google_drive_error_construct(nullptr, deeper, &first.info);
+    OwnedError owned(ostrel_error_put(
+        ostrel_gfs_ftp_response_error_construct(nullptr, drive, 553, "INVALID_PATH_NAME", "GridFTP-Path: %s", "p")));
+    ostrel_google_drive_error_add_info(owned.error, &added.info);
+    EXPECT_STREQ(ostrel_google_drive_error_get_info(owned.error, "GD-Details"), "why");
+    EXPECT_STREQ(ostrel_google_drive_error_get_info(owned.error, "GD-Operation"), "op");
+    EXPECT_STREQ(ostrel_google_drive_error_get_info(deeper, "GD-Details"), "deep");
+    EXPECT_EQ(owned.chain(), "553 INVALID_PATH_NAME: GridFTP-Path: p\nGD-Path: \"p\"\nGD-Details: \"why\"\n"
+                             "GD-Operation: \"op\"\nGD-Details: \"deep\"");
+
+    // A chain without a Drive error, and no error at all, take nothing.
+    OwnedError plain(ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
+        nullptr, ostrel_error_construct_errno_error(nullptr, nullptr, 2), 550, "X", nullptr)));
+    ostrel_google_drive_error_add_info(plain.error, &added.info);
+    ostrel_google_drive_error_add_info(nullptr, &added.info);
+    EXPECT_EQ(ostrel_google_drive_error_get_info(plain.error, "GD-Details"), nullptr);
+}
+
+// Every detail of the first Drive error of a chain, in order, as stored.
+TEST(DriveError, CountAndEntryReadEveryDetailWithoutItsKey)
+{
+    InfoOf in(Pairs{{"GD-Path", "/a"}, {nullptr, "no key"}, {"GD-Empty", nullptr}, {"GD-Path", "again"}});
+    InfoOf deep(Pairs{{"deep", "1"}});
+    ostrel_object_t *deeper = ostrel_google_drive_error_construct(nullptr, nullptr, &deep.info);
+    OwnedError owned(ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
+        nullptr, ostrel_google_drive_error_construct(nullptr, deeper, &in.info), 553, "INVALID_PATH_NAME", nullptr)));
+    ASSERT_EQ(ostrel_google_drive_error_get_info_count(owned.error), in.entries.size());
+    for (size_t i = 0; i <= in.entries.size(); ++i) {
+        SCOPED_TRACE(i);
+        const char *key = "garbage";
+        const char *value = "garbage";
+        const bool found = ostrel_google_drive_error_get_info_entry(owned.error, i, &key, &value);
+        EXPECT_EQ(found, i < in.entries.size());
+        if (!found) {
+            EXPECT_EQ(key, nullptr);
+            EXPECT_EQ(value, nullptr);
+            continue;
+        }
+        const ostrel_google_drive_error_info_entry_t &given = in.entries[i];
+        EXPECT_STREQ(key, given.key);
+        EXPECT_STREQ(value, given.value);
+        EXPECT_TRUE(key == nullptr || key != given.key);  // the error's own copy
+    }
+    const char *key = "garbage";
+    const char *value = "garbage";
+    EXPECT_EQ(ostrel_google_drive_error_get_info_count(nullptr), 0u);
+    EXPECT_FALSE(ostrel_google_drive_error_get_info_entry(nullptr, 0, &key, &value));
+    EXPECT_TRUE(key == nullptr && value == nullptr);
+    ostrel_object_t *plain = ostrel_error_construct_errno_error(nullptr, nullptr, 2);
+    EXPECT_EQ(ostrel_google_drive_error_get_info_count(plain), 0u);
+    ostrel_object_free(plain);
 }
 
 // Fails the allocation numbered fail_at (1-based) from the moment it is armed.
@@ -197,11 +367,45 @@ TEST(DriveError, ConstructionFailuresAreReportedAsNoneOrNoDetails)
     }
 }
 
+// The runtime cannot make the error, then the base error that records its
+// cause: construct gives NULL, and neither the cause nor the half-made error
+// is left behind (LeakSanitizer and valgrind watch).
+TEST(DriveError, WhenTheRuntimeCannotMakeItNothingIsLeft)
+{
+    InfoOf in(Pairs{{"K", "V"}});
+    for (long k = 1;; ++k) {
+        SCOPED_TRACE(k);
+        ostrel_object_t *cause = ostrel_error_construct_errno_error(nullptr, nullptr, EIO);
+        countdown = k;
+        ostrel_stand_in_object_construct_fails = fail_countdown;
+        ostrel_object_t *error = ostrel_google_drive_error_construct(nullptr, cause, &in.info);
+        ostrel_stand_in_object_construct_fails = nullptr;
+        if (countdown == 0) {
+            EXPECT_EQ(error, nullptr);
+            continue;
+        }
+        ASSERT_NE(error, nullptr);
+        EXPECT_EQ(ostrel_error_get_cause(error), cause);
+        ostrel_object_free(error);
+        EXPECT_EQ(k, 3);
+        break;
+    }
+}
+
 TEST(DriveError, InitializeRefusesObjectsOfOtherTypes)
 {
     ostrel_object_t *other = ostrel_error_construct_errno_error(nullptr, nullptr, 1);
     EXPECT_EQ(ostrel_google_drive_error_initialize(other, nullptr, nullptr, nullptr), nullptr);
     ostrel_object_free(other);
+}
+
+TEST(DriveErrorDeathTest, EntryWithoutItsOutputsStops)
+{
+    const char *text = nullptr;
+    EXPECT_DEATH(ostrel_google_drive_error_get_info_entry(nullptr, 0, nullptr, &text),
+                 "google_drive_common/error.cc:[0-9]+: .*keyp != NULL");
+    EXPECT_DEATH(ostrel_google_drive_error_get_info_entry(nullptr, 0, &text, nullptr),
+                 "google_drive_common/error.cc:[0-9]+: .*valuep != NULL");
 }
 
 TEST(DriveErrorDeathTest, PrintableOfAnotherTypeStops)

@@ -7,7 +7,10 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <regex>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "memory.h"
@@ -114,13 +117,18 @@ TEST_F(MetadataTest, ParseReadsEachKeyByItsTypeRules)
              EXPECT_TRUE(m.created_time_set);
              EXPECT_EQ(m.created_time, 1614834367);
          }},
-        {"offset not applied", R"({"modifiedTime": "2021-03-04T05:06:07+02:00"})", nullptr,
+        {"offset applied", R"({"modifiedTime": "2021-03-04T05:06:07+02:00"})", nullptr,
          [](const Metadata &m) {
              EXPECT_TRUE(m.modified_time_set);
-             EXPECT_EQ(m.modified_time, 1614834367);
+             EXPECT_EQ(m.modified_time, 1614827167);
          }},
-        {"29 February of a common year", R"({"createdTime": "2019-02-29T00:00:00Z"})", nullptr,
-         [](const Metadata &m) { EXPECT_EQ(m.created_time, 1551398400); }},
+        {"offset west of UTC", R"({"modifiedTime": "2024-01-01T12:00:00-05:00"})", nullptr,
+         [](const Metadata &m) { EXPECT_EQ(m.modified_time, 1704128400); }},
+        {"29 February of a common year fails", R"({"createdTime": "2019-02-29T00:00:00Z"})", "strptime", nullptr},
+        {"29 February of a leap year", R"({"createdTime": "2024-02-29T00:00:00Z"})", nullptr,
+         [](const Metadata &m) { EXPECT_EQ(m.created_time, 1709164800); }},
+        {"junk after the seconds fails", R"({"createdTime": "2021-03-04T05:06:07zz"})", "strptime", nullptr},
+        {"the leap second of 9999 fails", R"({"createdTime": "9999-12-31T23:59:60Z"})", "strptime", nullptr},
         {"three times", R"({"createdTime": "1970-01-01T00:00:00Z", "viewedByMeTime": "1969-12-31T23:59:59Z",
                             "modifiedTime": "9999-12-31T23:59:59Z"})",
          nullptr,
@@ -139,6 +147,10 @@ TEST_F(MetadataTest, ParseReadsEachKeyByItsTypeRules)
              EXPECT_TRUE(m.size_set);
              EXPECT_EQ(m.size, 12345u);
          }},
+        {"size of all ten digits", R"({"size": "9876543210"})", nullptr,
+         [](const Metadata &m) { EXPECT_EQ(m.size, 9876543210u); }},
+        {"size after a slash", R"({"size": "/1"})", nullptr, [](const Metadata &m) { EXPECT_FALSE(m.size_set); }},
+        {"size before a colon", R"({"size": "9:"})", nullptr, [](const Metadata &m) { EXPECT_FALSE(m.size_set); }},
         {"size letters", R"({"size": "abc"})", nullptr, [](const Metadata &m) { EXPECT_FALSE(m.size_set); }},
         {"size negative", R"({"size": "-1"})", nullptr, [](const Metadata &m) { EXPECT_FALSE(m.size_set); }},
         {"size in exponent form", R"({"size": "1e3"})", nullptr, [](const Metadata &m) { EXPECT_FALSE(m.size_set); }},
@@ -572,51 +584,120 @@ TEST_F(MetadataTest, HugeListsAndLongTextsAreKeptWhole)
     ostrel_google_metadata_destroy(&metadata);
 }
 
-// Times as strptime + timegm read them and strftime writes them (but with
-// four-digit years always), compared with what parse and convert give over
-// many generated times and texts.
-TEST_F(MetadataTest, TimesReadAndWrittenAsTheCLibraryDoes)
+// What a Drive time reads as, by another route: RFC 3339's form as a regular
+// expression; whether the date exists, and its value, by timegm and
+// gmtime_r; the offset subtracted. 0 and the time, or the refusal's errno.
+std::pair<int, time_t> reference_time(const std::string &text)
+{
+    static const std::regex form(R"((\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(\.\d+)?(Z|([+-])(\d{2}):(\d{2})))");
+    std::smatch m;
+    if (!std::regex_match(text, m, form)) {
+        return {EINVAL, 0};
+    }
+    const auto number = [&m](int i) { return std::stoi(m[i].str()); };
+    tm fields = {};
+    fields.tm_year = number(1) - 1900;
+    fields.tm_mon = number(2) - 1;
+    fields.tm_mday = number(3);
+    fields.tm_hour = number(4);
+    fields.tm_min = number(5);
+    tm asked = fields;
+    const time_t minute = timegm(&fields);  // without the seconds: a leap second moves no date
+    tm back = {};
+    gmtime_r(&minute, &back);
+    if (back.tm_year != asked.tm_year || back.tm_mon != asked.tm_mon || back.tm_mday != asked.tm_mday
+        || back.tm_hour != asked.tm_hour || back.tm_min != asked.tm_min || number(6) > 60
+        || (m[9].matched && (number(10) > 23 || number(11) > 59))) {
+        return {EINVAL, 0};
+    }
+    const int offset = m[9].matched ? (m[9] == "-" ? -1 : 1) * (number(10) * 3600 + number(11) * 60) : 0;
+    const time_t value = minute + number(6) - offset;
+    tm utc = {};
+    gmtime_r(&value, &utc);
+    if (utc.tm_year + 1900 < 0 || utc.tm_year + 1900 > 9999) {
+        return {EOVERFLOW, 0};
+    }
+    return {0, value};
+}
+
+// Times as RFC 3339 reads them and strftime writes them (but with four-digit
+// years always), compared with what parse and convert give over many
+// generated times and texts; every time parse takes, convert writes back.
+TEST_F(MetadataTest, TimesReadAsRfc3339SaysAndWrittenAsTheCLibraryDoes)
 {
     std::mt19937_64 random(5);
-    const char *const odd_texts[] = {"2021-13-01T00:00:00Z", "2021-00-10T00:00:00Z", "2021-02-31T00:00:00Z",
-                                     "2021-01-01T24:00:00Z", "2021-01-01T23:60:00Z", "2021-01-01T23:59:60Z",
-                                     "2021-01-01T23:59:61Z", " 2021-01-01T00:00:00Z", "2021-1-01T00:00:00Z",
-                                     "0000-01-01T00:00:00Z", "2021-01-01T00:00", "20210-01-01T00:00:00Z",
-                                     "2021-01-01 00:00:00Z", "9999-12-31T23:59:59.999+14:00"};
+    const char *const odd_texts[] = {
+        "2021-13-01T00:00:00Z", "2021-00-10T00:00:00Z", "2021-02-31T00:00:00Z", "2021-01-01T24:00:00Z",
+        "2021-01-01T23:60:00Z", "2021-01-01T23:59:60Z", "2021-01-01T23:59:61Z", " 2021-01-01T00:00:00Z",
+        "2021-1-01T00:00:00Z", "0000-01-01T00:00:00Z", "2021-01-01T00:00", "20210-01-01T00:00:00Z",
+        "2021-01-01 00:00:00Z", "9999-12-31T23:59:59.999+14:00", "2024-05-02T09:14:00.000Z",
+        "2021-03-04T05:06:07zz", "2021-03-04T05:06:07Z ", "2021-03-04T05:06:07ZZ", "2021-03-04T05:06:07.Z",
+        "2021-03-04T05:06:07.5", "2021-03-04T05:06:07", "2021-03-04T05:06:07+0100", "2021-03-04T05:06:07+01:0",
+        "2021-03-04T05:06:07+01:000", "2021-03-04T05:06:07+24:00", "2021-03-04T05:06:07+23:60",
+        "2021-03-04T05:06:07-23:59", "2021-03-04T05:06:07-00:00", "2021-03-04T05:06:07z", "2021-03-04t05:06:07Z",
+        "2021-03-04T05:06:07.123456789012345678901234567890Z", "9999-12-31T23:59:60Z", "9999-12-31T23:59:59-00:01",
+        "9999-12-31T23:59:59+00:01", "0000-01-01T00:00:00+00:01", "0000-01-01T00:00:00-23:59", "0000-02-29T00:00:00Z",
+        "1900-02-29T00:00:00Z", "2000-02-29T00:00:00Z", "2023-02-29T00:00:00Z", "2024-02-29T00:00:00Z",
+        "2024-01-32T00:00:00Z", "2024-04-31T00:00:00Z", "2024-04-30T00:00:00Z", "2016-12-31T23:59:60Z"};
     std::vector<std::string> texts(std::begin(odd_texts), std::end(odd_texts));
-    // A wrong character in each position of the shape, and the text cut
-    // short at each position.
-    const std::string good = "2021-03-04T05:06:07Z";
-    for (size_t i = 0; i < good.size(); ++i) {
-        for (const char wrong : {'0', '9', '/', ':', ';', '-', 'T', ' ', 'x'}) {
-            std::string text = good;
-            text[i] = wrong;
-            texts.push_back(text);
+    // Every digit and a wrong character in each position of the form, and the
+    // text cut short at each position.
+    for (const std::string good : {"2021-03-04T05:06:07Z", "2019-12-29T19:59:59.5+09:39"}) {
+        for (size_t i = 0; i < good.size(); ++i) {
+            for (const char wrong : std::string_view("/0123456789:;-T .+Zx")) {
+                std::string text = good;
+                text[i] = wrong;
+                texts.push_back(text);
+            }
+            texts.push_back(good.substr(0, i));
         }
-        texts.push_back(good.substr(0, i));
     }
     texts.push_back("////-/;-/;T//://://");
+    const char *const zones[] = {"Z", "+", "-", ""};
     for (int i = 0; i < 3000; ++i) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", static_cast<int>(random() % 10000),
+        char text[80];
+        const int fraction = static_cast<int>(random() % 5);
+        const char *zone = zones[random() % 4];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%s%.*d%s", static_cast<int>(random() % 10000),
                       static_cast<int>(random() % 14), static_cast<int>(random() % 33), static_cast<int>(random() % 25),
-                      static_cast<int>(random() % 61), static_cast<int>(random() % 62), static_cast<int>(random() % 1000));
-        texts.push_back(text);
+                      static_cast<int>(random() % 61), static_cast<int>(random() % 62), fraction != 0 ? "." : "",
+                      fraction, static_cast<int>(random() % 10000), zone);
+        std::string with_zone = text;
+        if (zone[0] == '+' || zone[0] == '-') {
+            std::snprintf(text, sizeof text, "%02d:%02d", static_cast<int>(random() % 25),
+                          static_cast<int>(random() % 61));
+            with_zone += text;
+        }
+        texts.push_back(with_zone);
     }
     for (const std::string &text : texts) {
         SCOPED_TRACE(text);
-        tm broken_down = {};
-        const bool readable = strptime(text.c_str(), "%Y-%m-%dT%H:%M:%S", &broken_down) != nullptr;
+        const auto [expected_errno, expected] = reference_time(text);
         json_t *resource = json_pack("{s:s}", "modifiedTime", text.c_str());
         Metadata metadata = {};
-        const ostrel_result_t result = ostrel_google_metadata_parse(resource, &metadata);
+        OwnedError error(ostrel_google_metadata_parse(resource, &metadata));
         json_decref(resource);
-        OwnedError error(result);
-        ASSERT_EQ(result == OSTREL_SUCCESS, readable);
-        if (readable) {
-            ASSERT_EQ(metadata.modified_time, timegm(&broken_down));
+        if (expected_errno != 0) {
+            ASSERT_NE(error.error, nullptr);
+            EXPECT_EQ(ostrel_error_get_errno(error.error), expected_errno);
+            EXPECT_EQ(error.chain().rfind("System error in strptime", 0), 0u) << error.chain();
+            continue;
         }
+        ASSERT_EQ(error.error, nullptr) << error.chain();
+        ASSERT_EQ(metadata.modified_time, expected);
+        json_t *json = nullptr;
+        ASSERT_EQ(ostrel_google_metadata_convert(&metadata, &json), OSTREL_SUCCESS);
+        Metadata back = {};
+        ASSERT_EQ(ostrel_google_metadata_parse(json, &back), OSTREL_SUCCESS);
+        ASSERT_EQ(back.modified_time, expected);
+        json_decref(json);
     }
+    // The whole text is the time: a NUL inside it hides nothing.
+    json_t *resource = json_pack("{s:o}", "modifiedTime", json_stringn("2021-03-04T05:06:07Z\0x", 22));
+    Metadata metadata = {};
+    OwnedError error(ostrel_google_metadata_parse(resource, &metadata));
+    json_decref(resource);
+    EXPECT_EQ(ostrel_error_get_errno(error.error), EINVAL);
     for (int i = 0; i < 3000; ++i) {
         Metadata metadata = {};
         metadata.modified_time = static_cast<time_t>(random() % 253402300800ULL) - (i % 2 == 0 ? 62135596800LL : 0);

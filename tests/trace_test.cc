@@ -1,10 +1,13 @@
 // The trace line: prefix, levels, thread ids, time stamps, cutting, locks.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <future>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "support/trace_capture.h"
@@ -116,6 +119,50 @@ TEST_F(Trace, LongFormatsAreCutAt4095CharactersWhereFramed)
         const std::string cut = std::string(4095 - tid().size() - 2 - 1, 'y') + "%s";
         ostrel_i_OSTREL_GOOGLE_DRIVE_debug_printf(cut.c_str(), "ARG");
         EXPECT_EQ(capture.text(), tid() + "::" + cut.substr(0, cut.size() - 2));
+    }
+}
+
+// A format with several conversions, flags, widths and "%%", cut at each of
+// its places: the text before the cut is written, and a conversion that the
+// cut leaves unfinished ("%", "%-+5", "%.*") is left out whole.
+TEST_F(Trace, ACutFormatLosesOnlyItsUnfinishedConversion)
+{
+    const struct {
+        std::string_view text;
+        bool conversion;
+        std::string_view printed;
+    } tokens[] = {
+        {"a", false, "a"},          {"%3d", true, "  7"},     {"%-+5ld", true, "+42  "}, {"%%", true, "%"},
+        {"%08.2f", true, "00001.50"}, {"bc", false, "bc"},    {"%#x", true, "0xff"},     {"%.*s", true, "ab"},
+        {"%zu", true, "5"},         {"%jd", true, "6"},       {"% 'd", true, " 1234"},   {"%%", true, "%"},
+        {"de", false, "de"},
+    };
+    std::string tail;
+    for (const auto &token : tokens) {
+        tail += token.text;
+    }
+    const std::string head = tid() + "::";
+    for (size_t cut = 0; cut < tail.size(); ++cut) {
+        SCOPED_TRACE(tail.substr(0, cut));
+        std::string expected;
+        size_t at = 0;
+        for (const auto &token : tokens) {
+            if (at + token.text.size() <= cut) {
+                expected += token.printed;
+            } else if (at < cut && !token.conversion) {
+                expected += token.text.substr(0, cut - at);
+            }
+            at += token.text.size();
+        }
+        const std::string filler(4095 - head.size() - cut, 'y');
+        TraceCapture capture(1, 0, 1);
+        // The C library writes the same text when handed an unfinished
+        // conversion, which is undefined; glibc then sets errno.
+        errno = 0;
+        ostrel_i_OSTREL_GOOGLE_DRIVE_debug_printf((filler + tail).c_str(), 7, 42L, 1.5, 255u, 2, "abc", size_t{5},
+                                                  intmax_t{6}, 1234);
+        EXPECT_EQ(errno, 0);
+        EXPECT_EQ(capture.text(), head + filler + expected);
     }
 }
 

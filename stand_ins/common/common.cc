@@ -317,9 +317,15 @@ unsigned long ostrel_thread_self(void) noexcept
     return static_cast<unsigned long>(pthread_self());
 }
 
+// Not the host's: tests set it to make chosen object constructions fail, as
+// the host's do without memory.
+extern "C" __attribute__((visibility("default"))) bool (*ostrel_stand_in_object_construct_fails)(void) noexcept;
+bool (*ostrel_stand_in_object_construct_fails)(void) noexcept = nullptr;
+
 ostrel_object_t *ostrel_object_construct(const ostrel_object_type_t *type) noexcept
 {
-    if (type == nullptr) {
+    if (type == nullptr
+        || (ostrel_stand_in_object_construct_fails != nullptr && ostrel_stand_in_object_construct_fails())) {
         return nullptr;
     }
     size_t levels = 0;
