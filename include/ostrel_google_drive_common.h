@@ -1031,10 +1031,13 @@ void ostrel_google_drive_listing_free(ostrel_google_drive_listing_t *listing) OS
 typedef struct ostrel_google_drive_walk_s ostrel_google_drive_walk_t;
 /**
  * @brief A walker from a root folder. It learns the root's real id first
- * (files.get with fields=id), since "parents" arrays never hold the alias
- * "root". Folder listings it had to read whole are cached for the walker's
- * life: each holds its records (a few hundred bytes a file), so walking many
- * paths under one folder lists it once. Free the walker to drop them.
+ * (files.get, once a walker), since "parents" arrays never hold the alias
+ * "root"; it asks for the full file fields (OSTREL_GOOGLE_DRIVE_FILE_FIELDS)
+ * rather than the id alone, so a walk to the root itself has its record
+ * without a second request. The root's record is kept for the walker's
+ * life, as are folder listings it had to read whole: each holds its records
+ * (a few hundred bytes a file), so walking many paths under one folder
+ * lists it once. Narrow answers are not kept. Free the walker to drop them.
  * @param root_id the root folder's id or "root"; required.
  * @param attempts as for listings.
  */
@@ -1053,7 +1056,8 @@ ostrel_result_t ostrel_google_drive_walk_create(const char *base_url, const char
  * with the escaped name query; for such a name or one with non-ASCII
  * characters, whose comparison by Drive is undocumented, a miss is
  * confirmed by listing the folder whole. For a plain ASCII name a miss is a
- * miss. Every element but the last must be a folder.
+ * miss. A narrow query Drive refuses (400) for such a name is answered by
+ * the whole listing too. Every element but the last must be a folder.
  * @param client_path required.
  * @param to_parent walk to the folder that holds the last element, which
  * need not exist (for STOR and MKD); its client name is then
@@ -1062,7 +1066,10 @@ ostrel_result_t ostrel_google_drive_walk_create(const char *base_url, const char
  */
 ostrel_result_t ostrel_google_drive_walk_start(ostrel_google_drive_walk_t *walk, const char *client_path,
                                                bool to_parent) OSTREL_NOTHROW;
-/** The next request; *requestp NULL when the walk reached its file. */
+/** The next request; *requestp NULL when the walk reached its file. An
+ * element of a folder the walker keeps whole is looked up here, without a
+ * request: its errors are then those of ostrel_google_drive_walk_feed().
+ * Call ostrel_google_drive_walk_start() first. */
 ostrel_result_t ostrel_google_drive_walk_next(ostrel_google_drive_walk_t *walk,
                                               ostrel_google_drive_request_t **requestp,
                                               unsigned long *delay_msp) OSTREL_NOTHROW;
