@@ -1111,6 +1111,8 @@ typedef struct ostrel_google_drive_upload_s ostrel_google_drive_upload_t;
  * the session stands ("Content-Range: bytes * /TOTAL", without the blank)
  * and goes on from there, never from the start; only 404 or 410 on the
  * session, an expired session, starts again from byte 0 in a new one.
+ * Attempts count the tries since Drive last took bytes (a 308 that shows
+ * none of a chunk taken is one), and bound the restarts too.
  * @param parent_id required.
  * @param client_name its Drive name comes from inbound translation for
  * writing, so an export-suffix name is refused here, before any request;
