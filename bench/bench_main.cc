@@ -256,6 +256,50 @@ void BM_MetadataParse_Floor(benchmark::State &state)
 }
 BENCHMARK(BM_MetadataParse_Floor);
 
+// A files.list page of 1 000 typical files, as Drive sends it.
+const std::string &thousand_file_page()
+{
+    static const std::string page = [] {
+        std::string body = "{\"nextPageToken\": \"~!!~AI9FV7Q\", \"incompleteSearch\": false, \"files\": [";
+        for (int i = 0; i < 1000; ++i) {
+            std::string file = typical_resource;
+            file.replace(file.find("\"canEdit\": true"), 15, "\"capabilities\": {\"canEdit\": true}");
+            file.replace(file.find("012345"), 6, std::to_string(100000 + i));
+            body += (i != 0 ? ", " : "") + file;
+        }
+        return body + "]}";
+    }();
+    return page;
+}
+
+void BM_PageParse(benchmark::State &state)
+{
+    const std::string &page = thousand_file_page();
+    for (auto _ : state) {
+        ostrel_google_drive_page_t parsed;
+        if (ostrel_google_drive_page_parse(page.data(), page.size(), &parsed) != OSTREL_SUCCESS
+            || parsed.file_count != 1000) {
+            state.SkipWithError("the page did not parse into 1 000 records");
+            break;
+        }
+        benchmark::DoNotOptimize(parsed.files);
+        ostrel_google_drive_page_destroy(&parsed);
+    }
+}
+BENCHMARK(BM_PageParse);
+
+// Jansson's own parse of the same page, and nothing more.
+void BM_PageParse_Floor(benchmark::State &state)
+{
+    const std::string &page = thousand_file_page();
+    for (auto _ : state) {
+        json_t *json = json_loadb(page.data(), page.size(), 0, nullptr);
+        benchmark::DoNotOptimize(json);
+        json_decref(json);
+    }
+}
+BENCHMARK(BM_PageParse_Floor);
+
 void BM_MetadataConvert(benchmark::State &state)
 {
     Resource resource;
@@ -497,6 +541,66 @@ void floor_of(benchmark::State &state, const char *name)
         std::free(copy);
     }
 }
+
+
+// The walker's cost a path element: a narrow request built, its answer
+// parsed, the element looked up and the record kept; against the floor of
+// one lookup over the same one-file answer.
+constexpr const char *walk_elements[] = {"projects", "2026", "reports", "summary.txt"};
+
+std::string narrow_answer(int i)
+{
+    const char *type = i < 3 ? "application/vnd.google-apps.folder" : "text/plain";
+    return std::string("{\"files\":[{\"id\":\"1Id") + std::to_string(i) + "\",\"name\":\"" + walk_elements[i]
+           + "\",\"mimeType\":\"" + type + "\",\"parents\":[\"1Id" + std::to_string(i - 1) + "\"]}]}";
+}
+
+void BM_WalkElement(benchmark::State &state)
+{
+    const Module module;
+    const std::string root = "{\"id\":\"1Id-1\",\"name\":\"My Drive\",\"mimeType\":\"application/vnd.google-apps.folder\"}";
+    std::vector<std::string> answers;
+    for (int i = 0; i < 4; ++i) {
+        answers.push_back(narrow_answer(i));
+    }
+    ostrel_google_drive_walk_t *walk = nullptr;
+    (void) ostrel_google_drive_walk_create(nullptr, "root", 0, &walk);
+    bool root_known = false;
+    for (auto _ : state) {
+        (void) ostrel_google_drive_walk_start(walk, "/projects/2026/reports/summary.txt", false);
+        ostrel_google_drive_request_t *request = nullptr;
+        unsigned long delay = 0;
+        for (size_t i = 0; ostrel_google_drive_walk_next(walk, &request, &delay) == OSTREL_SUCCESS && request != nullptr;) {
+            const std::string &body = root_known ? answers[i++] : root;
+            root_known = true;
+            ostrel_google_drive_answer_t answer = {};
+            answer.status = 200;
+            answer.body = body.c_str();
+            answer.length = body.size();
+            (void) ostrel_google_drive_walk_feed(walk, &answer);
+            ostrel_google_drive_request_free(request);
+        }
+        benchmark::DoNotOptimize(ostrel_google_drive_walk_file(walk));
+    }
+    ostrel_google_drive_walk_free(walk);
+    state.SetItemsProcessed(state.iterations() * 4);
+}
+BENCHMARK(BM_WalkElement);
+
+void BM_WalkElement_Floor(benchmark::State &state)
+{
+    const Module module;
+    ostrel_google_drive_page_t page = {};
+    const std::string body = narrow_answer(3);
+    (void) ostrel_google_drive_page_parse(body.c_str(), body.size(), &page);
+    for (auto _ : state) {
+        size_t index = 0;
+        benchmark::DoNotOptimize(ostrel_google_drive_lookup(walk_elements[3], page.files, page.file_count, &index));
+    }
+    ostrel_google_drive_page_destroy(&page);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_WalkElement_Floor);
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 // and the error shapes the library reports.
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "error_shapes.h"
@@ -395,6 +396,31 @@ ostrel_result_t configuration_error(const char *path, const char *operation, con
     const ostrel_google_drive_error_info_t info = {3, entries};
     return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
         nullptr, ostrel_google_drive_error_construct(nullptr, nullptr, &info), 500, "CONFIGURATION_ERROR", nullptr));
+}
+
+ostrel_result_t drive_ftp_error(int code, const char *error_code, const char *path,
+                                std::initializer_list<Detail> details) noexcept
+{
+    ostrel_google_drive_error_info_entry_t entries[8];
+    OSTREL_GDC_REQUIRE(details.size() <= std::size(entries));
+    size_t count = 0;
+    for (const Detail &detail : details) {
+        if (detail.value != nullptr) {
+            entries[count++] = {const_cast<char *>(detail.key), const_cast<char *>(detail.value)};
+        }
+    }
+    const ostrel_google_drive_error_info_t info = {count, entries};
+    ostrel_object_t *cause = ostrel_google_drive_error_construct(nullptr, nullptr, &info);
+    if (path != nullptr) {
+        return ostrel_error_put(
+            ostrel_gfs_ftp_response_error_construct(nullptr, cause, code, error_code, "GridFTP-Path: %s", path));
+    }
+    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(nullptr, cause, code, error_code, nullptr));
+}
+
+ostrel_result_t bad_answer_error(const char *details) noexcept
+{
+    return drive_ftp_error(451, "DRIVE_ERROR", nullptr, {{"GD-Details", details}});
 }
 
 }  // namespace ostrel::gdc

@@ -3,9 +3,17 @@
 #ifndef OSTREL_GDC_ERROR_SHAPES_H
 #define OSTREL_GDC_ERROR_SHAPES_H
 
+#include <initializer_list>
+
 #include "api.h"
 
 namespace ostrel::gdc {
+
+// One detail of a Drive error; a NULL value leaves the detail out.
+struct Detail {
+    const char *key;
+    const char *value;
+};
 
 // "System error in CALL" with the current errno.
 [[nodiscard]] ostrel_result_t system_error(const char *call) noexcept;
@@ -31,6 +39,15 @@ namespace ostrel::gdc {
 // Drive error with "GD-Path", "GD-Operation" and "GD-Details" (may be NULL).
 [[nodiscard]] ostrel_result_t configuration_error(const char *path, const char *operation,
                                                   const char *details) noexcept;
+
+// FTP code with error_code ("GridFTP-Path: PATH" when path is given) whose
+// cause is a Drive error holding the details that have a value, in order.
+[[nodiscard]] ostrel_result_t drive_ftp_error(int code, const char *error_code, const char *path,
+                                              std::initializer_list<Detail> details) noexcept;
+
+// An answer from Drive the library cannot read: FTP 451 "DRIVE_ERROR" with
+// GD-Details saying what is wrong.
+[[nodiscard]] ostrel_result_t bad_answer_error(const char *details) noexcept;
 
 }  // namespace ostrel::gdc
 

@@ -10,6 +10,7 @@
 #include "api.h"
 #include "doc_types.h"
 #include "error_shapes.h"
+#include "exact_text.h"
 #include "grammar.h"
 #include "memory.h"
 #include "stop.h"
@@ -461,4 +462,97 @@ char *ostrel_google_drive_name_in(const char *name, bool, char **export_type, ch
     }
     OSTREL_GOOGLE_DRIVE_TRACE_EXIT();
     return out;
+}
+
+namespace {
+
+constexpr const char *option_names[4] = {"export_documents", "export_spreadsheets", "export_presentations",
+                                         "export_drawings"};
+
+// Whether kind may be exported as extension (with or without its "."); the
+// refusal is dropped, only the answer counts.
+[[nodiscard]] ostrel_result_t kind_allows(const Kind &kind, const char *extension, bool *allowed) noexcept
+{
+    const ostrel::gdc::Owned<char> dotted(g_l_add_dot(extension));
+    if (dotted == nullptr) {
+        return ostrel::gdc::system_error("malloc");
+    }
+    const DocType *row = nullptr;
+    ostrel_result_t result = ostrel_google_drive_export_find_ext(dotted.get(), &row);
+    if (result == OSTREL_SUCCESS) {
+        result = g_l_validate_type(kind, row->extension);
+    }
+    *allowed = result == OSTREL_SUCCESS;
+    if (result != OSTREL_SUCCESS) {
+        ostrel_object_free(ostrel_error_get(result));
+    }
+    return OSTREL_SUCCESS;
+}
+
+}  // namespace
+
+void ostrel_i_google_drive_export_config_keys(ostrel_google_drive_export_options_t *options,
+                                              ostrel_google_drive_config_key_t table[6]) noexcept
+{
+    OSTREL_GDC_REQUIRE(options != NULL);
+    OSTREL_GDC_REQUIRE(table != NULL);
+    char **const dests[5] = {&options->documents, &options->spreadsheets, &options->presentations,
+                             &options->drawings, &options->debug};
+    for (size_t i = 0; i < 5; ++i) {
+        table[i] = {OSTREL_GOOGLE_DRIVE_CONFIG_STRING, i < 4 ? option_names[i] : "debug", dests[i], nullptr, nullptr};
+    }
+    table[5] = {OSTREL_GOOGLE_DRIVE_CONFIG_STRING, nullptr, nullptr, nullptr, nullptr};
+}
+
+ostrel_result_t ostrel_i_google_drive_export_apply_config(const ostrel_google_drive_export_options_t *options) noexcept
+{
+    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    OSTREL_GDC_REQUIRE(options != NULL);
+    const char *const values[4] = {options->documents, options->spreadsheets, options->presentations,
+                                   options->drawings};
+    ostrel_result_t result = OSTREL_SUCCESS;
+    for (size_t k = 0; k < 4 && result == OSTREL_SUCCESS; ++k) {
+        bool allowed = true;
+        if (values[k] != nullptr && (result = kind_allows(kinds[k], values[k], &allowed)) == OSTREL_SUCCESS
+            && !allowed) {
+            const std::string_view value = values[k];
+            const ostrel::gdc::ExactText details = ostrel::gdc::exact_text([&](auto &out) {
+                out.put("\"");
+                out.put(value.substr(0, 100));
+                out.put("\" is not a format ");
+                out.put(kinds[k].plural);
+                out.put(" can be exported to");
+            });
+            if (details.text == nullptr) {
+                result = ostrel::gdc::system_error("malloc");
+            } else {
+                const ostrel::gdc::Owned<char> owned(details.text);
+                result = ostrel::gdc::configuration_error(option_names[k], "Applying the export options", owned.get());
+            }
+        }
+    }
+    const auto saved = export_conf.slots;
+    if (result == OSTREL_SUCCESS) {
+        result = ostrel_google_drive_export_set_config(values[0], values[1], values[2], values[3]);
+    }
+    if (result == OSTREL_SUCCESS && options->debug != nullptr) {
+        result = ostrel_i_google_drive_debug_configure(options->debug);
+        if (result != OSTREL_SUCCESS) {
+            export_conf.slots = saved;
+        }
+    }
+    OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+    return result;
+}
+
+void ostrel_i_google_drive_export_options_destroy(ostrel_google_drive_export_options_t *options) noexcept
+{
+    if (options == nullptr) {
+        return;
+    }
+    for (char **text : {&options->documents, &options->spreadsheets, &options->presentations, &options->drawings,
+                        &options->debug}) {
+        std::free(*text);
+        *text = nullptr;
+    }
 }

@@ -7,9 +7,11 @@
 #include <string_view>
 
 #include "api.h"
+#include "drive_request.h"
 #include "error_shapes.h"
 #include "exact_text.h"
 #include "grammar.h"
+#include "lookup.h"
 #include "memory.h"
 #include "stop.h"
 
@@ -216,10 +218,11 @@ ostrel_result_t ostrel_google_drive_lookup(const char *client_name, const ostrel
     return result;
 }
 
-ostrel_result_t ostrel_google_drive_lookup_query(const char *parent_id, const char *client_name, char **queryp,
-                                                 bool *whole_folderp) noexcept
+namespace ostrel::gdc {
+
+ostrel_result_t name_query(const char *parent_id, const char *client_name, bool escaped, char **queryp,
+                           bool *whole_folderp) noexcept
 {
-    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
     OSTREL_GDC_REQUIRE(parent_id != NULL);
     OSTREL_GDC_REQUIRE(client_name != NULL);
     OSTREL_GDC_REQUIRE(queryp != NULL);
@@ -236,40 +239,62 @@ ostrel_result_t ostrel_google_drive_lookup_query(const char *parent_id, const ch
     }
     if (result == OSTREL_SUCCESS) {
         // Drive mishandles "'" and "\" in name queries, escaped or not: such
-        // a folder is listed whole and the lookup made here.
-        const bool whole_folder =
+        // a folder is listed whole and the lookup made here, unless the
+        // caller asks for the escaped form and confirms a miss itself.
+        const bool needs_escapes =
             holds_quote_or_backslash(client_name) || holds_quote_or_backslash(readings.drive_name.get());
+        const bool whole_folder = needs_escapes && !escaped;
         const char *const drive_name = readings.drive_name.get();
         const char *const ordinary_name = readings.ordinary_name.get();
         const ExactText query = exact_text([&](auto &out) {
+            const auto put_name = [&out, escaped](const char *name) {
+                if (escaped) {
+                    put_query_quoted(out, name);
+                } else {
+                    out.put(name);
+                }
+            };
             out.put('\'');
             out.put(parent_id);
             out.put("' in parents and trashed = false");
             if (whole_folder) {
                 return;
             }
+            out.put(ordinary_name == nullptr ? " and name = '" : " and (name = '");
+            put_name(drive_name);
             if (ordinary_name == nullptr) {
-                out.put(" and name = '");
-                out.put(drive_name);
                 out.put('\'');
                 return;
             }
-            out.put(" and (name = '");
-            out.put(drive_name);
             out.put("' or name = '");
-            out.put(ordinary_name);
+            put_name(ordinary_name);
             out.put("')");
         });
         if (query.text == nullptr) {
             result = system_error("malloc");
         } else {
             OSTREL_GDC_REQUIRE(query.written == query.counted);
-            OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "Query for %s: %s%s\n", client_name,
-                                           query.text, whole_folder ? " (the whole folder)" : "");
+            OSTREL_GOOGLE_DRIVE_DEBUG_LINE_AS("ostrel_google_drive_lookup_query", OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG,
+                                              "Query for %s: %s%s\n", client_name, query.text,
+                                              whole_folder ? " (the whole folder)" : "");
             *queryp = query.text;
-            *whole_folderp = whole_folder;
+            *whole_folderp = escaped ? needs_escapes : whole_folder;
         }
     }
+    return result;
+}
+
+}  // namespace ostrel::gdc
+
+ostrel_result_t ostrel_google_drive_lookup_query(const char *parent_id, const char *client_name, char **queryp,
+                                                 bool *whole_folderp) noexcept
+{
+    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    OSTREL_GDC_REQUIRE(parent_id != NULL);
+    OSTREL_GDC_REQUIRE(client_name != NULL);
+    OSTREL_GDC_REQUIRE(queryp != NULL);
+    OSTREL_GDC_REQUIRE(whole_folderp != NULL);
+    const ostrel_result_t result = name_query(parent_id, client_name, false, queryp, whole_folderp);
     OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
     return result;
 }

@@ -651,6 +651,495 @@ ostrel_result_t ostrel_google_drive_lookup(const char *client_name,
 ostrel_result_t ostrel_google_drive_lookup_query(const char *parent_id, const char *client_name,
                                                 char **queryp, bool *whole_folderp) OSTREL_NOTHROW;
 
+/*
+ * Talking to Drive.
+ *
+ * The library builds every request the plug-in sends to Drive's REST API v3
+ * and reads every answer, but never sends or receives anything itself: it
+ * opens no socket, sleeps, reads no clock and draws no random number. The
+ * caller moves the bytes with whatever HTTP client it has, adds its own
+ * "Authorization: Bearer TOKEN" header (the library never sees the token),
+ * and hands in the randomness that retry delays need.
+ *
+ * Multi-step jobs (following a folder's pages, walking a path, a resumable
+ * upload) are state machines with one loop:
+ *
+ *     while ((r = X_next(x, &request, &delay_ms)) == OSTREL_SUCCESS && request != NULL) {
+ *         wait delay_ms; send request; fill an ostrel_google_drive_answer_t;
+ *         r = X_feed(x, &answer);
+ *         ostrel_google_drive_request_free(request);
+ *         if (r != OSTREL_SUCCESS) break;
+ *     }
+ *
+ * A machine that fails stays where it was: X_next() then gives the same
+ * request again, so a caller that can mend the cause (a fresh token after a
+ * 530, which is what Drive's 401 becomes) may go on, and any other caller
+ * frees the machine. Retryable answers (429, 5xx, rate-limit 403s, a dropped
+ * connection) do not fail the machine until its attempts are spent: X_next()
+ * gives the same request again with the delay to wait first.
+ */
+
+/** Drive's API base URL, used where the caller gives none. */
+#define OSTREL_GOOGLE_DRIVE_API_URL "https://www.googleapis.com"
+/** Files asked for in one files.list page (Drive's maximum). */
+#define OSTREL_GOOGLE_DRIVE_PAGE_SIZE 1000
+/** Attempts at one request, the first included, where the caller gives 0. */
+#define OSTREL_GOOGLE_DRIVE_RETRY_ATTEMPTS 5
+/** Resumable upload chunks are multiples of this many bytes (256 KiB). */
+#define OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_UNIT 262144u
+/** The chunk size used where the caller gives 0 (8 MiB). */
+#define OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_SIZE 8388608u
+/** The File fields that ostrel_google_metadata_parse() reads, as a v3 field
+ * mask for files.get and inside files(...) of files.list. */
+#define OSTREL_GOOGLE_DRIVE_FILE_FIELDS \
+    "id,name,driveId,mimeType,createdTime,viewedByMeTime,modifiedTime,ownedByMe," \
+    "owners/emailAddress,capabilities/canEdit,starred,trashed,explicitlyTrashed," \
+    "md5Checksum,size,parents"
+/** The files.list field mask: a page's files and how to go on. */
+#define OSTREL_GOOGLE_DRIVE_LIST_FIELDS \
+    "nextPageToken,incompleteSearch,files(" OSTREL_GOOGLE_DRIVE_FILE_FIELDS ")"
+
+/** One HTTP header of a request. */
+typedef struct ostrel_google_drive_header_s {
+    const char *name;  /**< "Range", "Content-Type", "Content-Range", ... */
+    const char *value; /**< its value */
+} ostrel_google_drive_header_t;
+/**
+ * One HTTP request to Drive, built by the library. The whole record, its
+ * texts and its headers are one allocation that
+ * ostrel_google_drive_request_free() releases; never free a member.
+ */
+typedef struct ostrel_google_drive_request_s {
+    const char *method;       /**< "GET", "POST", "PUT", "PATCH" or "DELETE" */
+    const char *url;          /**< absolute: base URL, path and query, percent-encoded (RFC 3986) */
+    size_t header_count;      /**< entries in headers */
+    const ostrel_google_drive_header_t *headers; /**< headers to send besides Authorization; NULL when none */
+    const char *body;         /**< a JSON body (Content-Type application/json; charset=UTF-8), or NULL */
+    size_t body_length;       /**< bytes of body */
+    uint64_t data_offset;     /**< upload chunks: the first byte of the caller's content to send as the body */
+    uint64_t data_length;     /**< upload chunks: bytes of the caller's content to send; 0 otherwise */
+} ostrel_google_drive_request_t;
+/** Releases a request and everything it holds; NULL is allowed. */
+void ostrel_google_drive_request_free(ostrel_google_drive_request_t *request) OSTREL_NOTHROW;
+
+/** Drive's answer to one request, as the caller received it. Only read. */
+typedef struct ostrel_google_drive_answer_s {
+    int status;               /**< the HTTP status; 0 when no answer came (connection refused or dropped, timeout) */
+    const char *body;         /**< the body; may be NULL when length is 0 */
+    size_t length;            /**< bytes of body */
+    const char *range;        /**< the "Range" header (308 answers of uploads), or NULL */
+    const char *location;     /**< the "Location" header (an upload session's URI), or NULL */
+    const char *retry_after;  /**< the "Retry-After" header, or NULL */
+    unsigned random_ms;       /**< a random number in [0, 1000) drawn by the caller for the retry delay */
+} ostrel_google_drive_answer_t;
+
+/** What a Drive file is to a GridFTP client. */
+typedef enum ostrel_google_drive_kind_e {
+    OSTREL_GOOGLE_DRIVE_KIND_FILE = 0,       /**< bytes of its own, read with alt=media */
+    OSTREL_GOOGLE_DRIVE_KIND_FOLDER = 1,     /**< a folder */
+    OSTREL_GOOGLE_DRIVE_KIND_EXPORT = 2,     /**< a Google-Apps document exported in the configured format */
+    OSTREL_GOOGLE_DRIVE_KIND_STUB = 3,       /**< a Google-Apps file shown as a small JSON stub */
+    OSTREL_GOOGLE_DRIVE_KIND_NO_CONTENT = 4  /**< another Google-Apps type: listed, but nothing to read */
+} ostrel_google_drive_kind_t;
+/**
+ * @brief The kind of a record under the current export configuration.
+ * @param file required.
+ * @param export_mimep receives the export MIME type (a constant) for
+ * OSTREL_GOOGLE_DRIVE_KIND_EXPORT, NULL for every other kind; may be NULL.
+ * @return the kind; a record without a MIME type is a FILE.
+ * @par Concurrency
+ *     safe once configured.
+ */
+ostrel_google_drive_kind_t ostrel_google_drive_kind(const ostrel_google_metadata_t *file,
+                                                    const char **export_mimep) OSTREL_NOTHROW;
+/**
+ * @brief The content of a stub: {"url": "https://drive.google.com/open?id=ID",
+ * "id": "ID", "mimeType": "TYPE"} and a line feed, with JSON escapes.
+ * @param file a record with an id and a MIME type; required.
+ * @param contentp receives the text (new; the caller frees it), or NULL on
+ * failure; may be NULL to learn only the length.
+ * @param lengthp receives its length in bytes, the size a listing shows;
+ * required.
+ * @return OSTREL_SUCCESS; the system error EINVAL for a record without id or
+ * MIME type; or the "malloc" system error.
+ * @par Concurrency
+ *     safe.
+ */
+ostrel_result_t ostrel_google_drive_stub_content(const ostrel_google_metadata_t *file,
+                                                 char **contentp, size_t *lengthp) OSTREL_NOTHROW;
+
+/*
+ * Requests. base_url may be NULL everywhere (then OSTREL_GOOGLE_DRIVE_API_URL);
+ * a trailing "/" is ignored. Every request carries supportsAllDrives=true, so
+ * that items of shared drives are found. Each builder returns
+ * OSTREL_SUCCESS with *requestp set (new; the caller frees it with
+ * ostrel_google_drive_request_free()), or an error with *requestp NULL:
+ * FTP 553 "INVALID_PATH_NAME" for an id that is empty or outside the ID set,
+ * a refusal of inbound translation for a client name, or the "malloc"
+ * system error. All are safe to call concurrently once configured.
+ */
+/**
+ * @brief A page of files.list: GET /drive/v3/files with q, fields
+ * (OSTREL_GOOGLE_DRIVE_LIST_FIELDS), pageSize=1000,
+ * includeItemsFromAllDrives=true and pageToken when given.
+ * @param base_url may be NULL.
+ * @param query a Drive query, such as ostrel_google_drive_lookup_query()
+ * gives; required.
+ * @param page_token the previous page's nextPageToken, or NULL for the first.
+ */
+ostrel_result_t ostrel_google_drive_request_list(const char *base_url, const char *query,
+                                                 const char *page_token,
+                                                 ostrel_google_drive_request_t **requestp) OSTREL_NOTHROW;
+/**
+ * @brief The whole-folder query "'ID' in parents and trashed = false", or
+ * "'ID' in parents" when trashed files are wanted too.
+ * @param folder_id required; "root" qualifies.
+ * @param queryp receives the query (new; the caller frees it); required.
+ */
+ostrel_result_t ostrel_google_drive_folder_query(const char *folder_id, bool include_trashed,
+                                                 char **queryp) OSTREL_NOTHROW;
+/**
+ * @brief files.get of one file's metadata: GET /drive/v3/files/ID?fields=...
+ * @param file_id required; "root" qualifies.
+ * @param fields a v3 field mask, or NULL for OSTREL_GOOGLE_DRIVE_FILE_FIELDS.
+ */
+ostrel_result_t ostrel_google_drive_request_get(const char *base_url, const char *file_id,
+                                                const char *fields,
+                                                ostrel_google_drive_request_t **requestp) OSTREL_NOTHROW;
+/**
+ * @brief The request that reads a file's content from offset on.
+ *
+ * A FILE: GET .../files/ID?alt=media, with "Range: bytes=OFFSET-END" when
+ * offset or length ask for less than the whole file; no Range when the
+ * file is empty or offset equals its size (Drive answers 416 to any range
+ * of an empty file). An EXPORT: GET .../files/ID/export?mimeType=TYPE with
+ * the configured export type; exports have no ranges, so *skipp tells how
+ * many leading bytes of the answer the caller drops. A STUB: no request
+ * (*requestp NULL, OSTREL_SUCCESS); its content is
+ * ostrel_google_drive_stub_content(). Shortcuts are stubs, not followed.
+ * @param file the file's record; required.
+ * @param offset the first byte wanted.
+ * @param length bytes wanted; 0 for all to the end.
+ * @param skipp receives the bytes to drop from the answer's start; required.
+ * @return also FTP 550 "NOT_A_FILE" (a FOLDER) or 550 "NO_CONTENT" (a
+ * NO_CONTENT type), with GD-Details naming the MIME type; 554
+ * "INVALID_RESTART" for an offset beyond a known size.
+ */
+ostrel_result_t ostrel_google_drive_request_read(const char *base_url,
+                                                 const ostrel_google_metadata_t *file,
+                                                 uint64_t offset, uint64_t length,
+                                                 ostrel_google_drive_request_t **requestp,
+                                                 uint64_t *skipp) OSTREL_NOTHROW;
+/**
+ * @brief Creates a folder: POST /drive/v3/files?fields=... with the body
+ * {"name", "mimeType": folder type, "parents": [parent_id]}.
+ * @param parent_id required.
+ * @param client_name one client path element; its Drive name comes from
+ * inbound translation for writing; required.
+ */
+ostrel_result_t ostrel_google_drive_request_create_folder(const char *base_url, const char *parent_id,
+                                                          const char *client_name,
+                                                          ostrel_google_drive_request_t **requestp) OSTREL_NOTHROW;
+/**
+ * @brief Renames and/or moves a file: PATCH /drive/v3/files/ID with
+ * {"name"} and/or removeParents=OLD&addParents=NEW. A move always pairs the
+ * two, because Drive no longer lets a file have a second parent.
+ * @param file_id required.
+ * @param client_name the new client name (translated inbound for writing),
+ * or NULL to keep the name.
+ * @param old_parent_id, new_parent_id both NULL (no move) or both given;
+ * one alone stops the process.
+ */
+ostrel_result_t ostrel_google_drive_request_update(const char *base_url, const char *file_id,
+                                                   const char *client_name,
+                                                   const char *old_parent_id, const char *new_parent_id,
+                                                   ostrel_google_drive_request_t **requestp) OSTREL_NOTHROW;
+/**
+ * @brief Moves a file to the trash: PATCH {"trashed": true}. Recoverable for
+ * 30 days, and the owner sees it in Drive's trash: this is what a plug-in's
+ * DELE should send, since a GridFTP client cannot undo a delete.
+ * @param file_id required.
+ */
+ostrel_result_t ostrel_google_drive_request_trash(const char *base_url, const char *file_id,
+                                                  ostrel_google_drive_request_t **requestp) OSTREL_NOTHROW;
+/**
+ * @brief Deletes a file permanently, skipping the trash: DELETE, answered 204.
+ * Only the owner may; for an explicit purge, not for DELE.
+ * @param file_id required.
+ */
+ostrel_result_t ostrel_google_drive_request_delete(const char *base_url, const char *file_id,
+                                                   ostrel_google_drive_request_t **requestp) OSTREL_NOTHROW;
+
+/*
+ * Answers.
+ */
+/**
+ * Reads Drive's answer to one request. 2xx, and 308 (a resumable upload's
+ * "Resume Incomplete"): OSTREL_SUCCESS and *retryp false.
+ * Otherwise: an FTP response error whose code follows the table below, with
+ * a Drive error as its cause holding GD-Operation (operation), GD-Path
+ * (client_path), GD-Details (Drive's message, or an escaped excerpt of a
+ * body that is not Drive's error JSON), GD-Reason (Drive's first reason;
+ * absent when there is none) and GD-HTTP-Status (the status in decimal).
+ * *retryp tells whether the same request may be sent again. body may be
+ * NULL when length is 0; operation and client_path may be NULL (then that
+ * detail is absent).
+ *
+ * | Drive answer                                   | FTP | error text      | retry |
+ * |------------------------------------------------|-----|-----------------|-------|
+ * | 400 any                                        | 501 | BAD_REQUEST     | no    |
+ * | 401                                            | 530 | NOT_AUTHORIZED  | no    |
+ * | 403 userRateLimitExceeded, rateLimitExceeded; 429 | 421 | RATE_LIMITED | yes   |
+ * | 403 dailyLimitExceeded                         | 421 | RATE_LIMITED    | no    |
+ * | 403 storageQuotaExceeded, teamDriveFileLimitExceeded, numChildrenInNonRootLimitExceeded, activeItemCreationLimitExceeded | 552 | QUOTA_EXCEEDED | no |
+ * | 403 any other reason or none; 404              | 550 | PERMISSION_DENIED (403), PATH_NOT_FOUND (404) | no |
+ * | 416                                            | 554 | INVALID_RESTART | no    |
+ * | 500, 502, 503, 504                             | 451 | DRIVE_UNAVAILABLE | yes |
+ * | 0 (no answer)                                  | 451 | DRIVE_UNAVAILABLE | yes |
+ * | any other                                      | 451 | DRIVE_ERROR     | no    |
+ *
+ * Why: a 400 is a request Drive cannot parse, a syntax error to FTP (501).
+ * A 401 is a token that expired or was revoked: 530 tells the client it is
+ * not logged in, and the plug-in refreshes the token and asks again rather
+ * than waiting. Rate limits are temporary (421, service not available now)
+ * and Drive asks for exponential backoff, but the daily quota only comes
+ * back tomorrow. Quota and item-count limits are storage exhaustion (552).
+ * Other refusals and missing files are "file unavailable" (550). 416 is a
+ * restart offset past the end (554, invalid REST). Server errors are
+ * transient (451, local error in processing) and Drive asks for retries.
+ *
+ * @par Tracing
+ *     DEBUG status and reason.
+ * @par Concurrency
+ *     safe.
+ */
+ostrel_result_t ostrel_google_drive_answer_error(int http_status, const char *body, size_t length,
+                                                 const char *operation, const char *client_path,
+                                                 bool *retryp) OSTREL_NOTHROW;
+/**
+ * Milliseconds to wait after attempt `attempt` (1 for the first) failed:
+ * min(2^(attempt-1) * 1000 + random_ms, 64000), with random_ms in [0, 1000);
+ * any attempt number is valid (the exponent is clamped, never overflows).
+ * When retry_after (a Retry-After header's value, or NULL) is a decimal
+ * number of seconds, that many seconds instead, at most 3 600 000 ms.
+ * @par Concurrency
+ *     safe.
+ */
+unsigned long ostrel_google_drive_retry_delay_ms(unsigned attempt, unsigned random_ms,
+                                                 const char *retry_after) OSTREL_NOTHROW;
+
+/** A resource of a page that parse refused: reported, never dropped in silence. */
+typedef struct ostrel_google_drive_refusal_s {
+    size_t index;   /**< its place in the page's "files" array (in a listing: counted over all pages) */
+    char *id;       /**< its id (owned by the page or listing), or NULL when it has none */
+    char *reason;   /**< why, one line (owned by the page or listing) */
+} ostrel_google_drive_refusal_t;
+/** One files.list page, read. Owned by the caller; release it with
+ * ostrel_google_drive_page_destroy(). */
+typedef struct ostrel_google_drive_page_s {
+    ostrel_google_metadata_t *files;          /**< the records, in Drive's order */
+    size_t file_count;                        /**< entries in files */
+    char *next_page_token;                    /**< "nextPageToken", or NULL on the last page */
+    bool incomplete_search;                   /**< "incompleteSearch": Drive did not search every corpus */
+    ostrel_google_drive_refusal_t *refusals;  /**< resources left out */
+    size_t refusal_count;                     /**< entries in refusals */
+} ostrel_google_drive_page_t;
+/**
+ * @brief Reads a files.list answer's body into records.
+ *
+ * Each entry of "files" goes through ostrel_google_metadata_parse(), with
+ * one addition: v3 sends canEdit inside "capabilities", so can_edit is taken
+ * from capabilities.canEdit when no top-level "canEdit" is present. A
+ * resource that parse refuses (or that is not an object) is left out and
+ * recorded in refusals with its index and id.
+ * @param body required unless length is 0.
+ * @param page receives the page; all empty on failure; required.
+ * @return OSTREL_SUCCESS; FTP 451 "DRIVE_ERROR" with GD-Details saying what
+ * is wrong (not JSON, with its place; not an object; "files" not an array;
+ * a nextPageToken that is not a text); or the "malloc" system error.
+ * @par Concurrency
+ *     safe.
+ */
+ostrel_result_t ostrel_google_drive_page_parse(const char *body, size_t length,
+                                               ostrel_google_drive_page_t *page) OSTREL_NOTHROW;
+/** Releases what a page holds and empties it; NULL is allowed. */
+void ostrel_google_drive_page_destroy(ostrel_google_drive_page_t *page) OSTREL_NOTHROW;
+/**
+ * @brief Reads one file resource (a files.get, create or upload answer) into
+ * an empty record, taking capabilities.canEdit as page parse does.
+ * @return as ostrel_google_drive_page_parse(), or parse's own refusal.
+ */
+ostrel_result_t ostrel_google_drive_file_parse(const char *body, size_t length,
+                                               ostrel_google_metadata_t *file) OSTREL_NOTHROW;
+
+/*
+ * A folder listing: the LIST of a folder, across all of its pages.
+ */
+typedef struct ostrel_google_drive_listing_s ostrel_google_drive_listing_t;
+/**
+ * @brief A listing of one folder.
+ * @param base_url may be NULL.
+ * @param folder_id required; "root" qualifies.
+ * @param include_trashed keep trashed files (normally left out, also when
+ * Drive sends them).
+ * @param attempts tries of each request; 0 for OSTREL_GOOGLE_DRIVE_RETRY_ATTEMPTS.
+ * @param listingp receives the listing (free it with
+ * ostrel_google_drive_listing_free()); required.
+ * @return OSTREL_SUCCESS, 553 "INVALID_PATH_NAME" for a bad id, or "malloc".
+ *
+ * Only a page without nextPageToken ends the listing: Drive may answer
+ * short or empty pages before the last. A page token Drive refuses (400)
+ * starts the listing again from the first page, once. Memory: the records,
+ * never more than one page's JSON.
+ */
+ostrel_result_t ostrel_google_drive_listing_create(const char *base_url, const char *folder_id,
+                                                   bool include_trashed, unsigned attempts,
+                                                   ostrel_google_drive_listing_t **listingp) OSTREL_NOTHROW;
+/** The next request (see "Talking to Drive"); *requestp NULL when the listing is complete. */
+ostrel_result_t ostrel_google_drive_listing_next(ostrel_google_drive_listing_t *listing,
+                                                 ostrel_google_drive_request_t **requestp,
+                                                 unsigned long *delay_msp) OSTREL_NOTHROW;
+/** Feeds the answer to the last request; an error as ostrel_google_drive_answer_error() gives it. */
+ostrel_result_t ostrel_google_drive_listing_feed(ostrel_google_drive_listing_t *listing,
+                                                 const ostrel_google_drive_answer_t *answer) OSTREL_NOTHROW;
+/** Files taken so far and pages read: for progress. */
+size_t ostrel_google_drive_listing_count(const ostrel_google_drive_listing_t *listing,
+                                         size_t *pagesp) OSTREL_NOTHROW;
+/**
+ * @brief Takes the complete listing's records, marked by
+ * ostrel_google_drive_mark_collisions().
+ * @param childrenp receives the array (the caller destroys each record and
+ * frees the array); required.
+ * @param countp receives the entries; required.
+ * @param refusalsp receives the resources left out (owned by the listing,
+ * valid until it is freed); may be NULL.
+ * @param refusal_countp may be NULL.
+ * @param incompletep receives whether any page said incompleteSearch; may be NULL.
+ * @return OSTREL_SUCCESS; the "malloc" system error; a listing that is not
+ * complete stops the process.
+ */
+ostrel_result_t ostrel_google_drive_listing_take(ostrel_google_drive_listing_t *listing,
+                                                 ostrel_google_metadata_t **childrenp, size_t *countp,
+                                                 const ostrel_google_drive_refusal_t **refusalsp,
+                                                 size_t *refusal_countp, bool *incompletep) OSTREL_NOTHROW;
+/** Releases a listing; NULL is allowed. */
+void ostrel_google_drive_listing_free(ostrel_google_drive_listing_t *listing) OSTREL_NOTHROW;
+
+/*
+ * Path walking: a client path to the Drive file it opens.
+ */
+typedef struct ostrel_google_drive_walk_s ostrel_google_drive_walk_t;
+/**
+ * @brief A walker from a root folder. It learns the root's real id first
+ * (files.get, once a walker), since "parents" arrays never hold the alias
+ * "root"; it asks for the full file fields (OSTREL_GOOGLE_DRIVE_FILE_FIELDS)
+ * rather than the id alone, so a walk to the root itself has its record
+ * without a second request. The root's record is kept for the walker's
+ * life, as are folder listings it had to read whole: each holds its records
+ * (a few hundred bytes a file), so walking many paths under one folder
+ * lists it once. Narrow answers are not kept. Free the walker to drop them.
+ * @param root_id the root folder's id or "root"; required.
+ * @param attempts as for listings.
+ */
+ostrel_result_t ostrel_google_drive_walk_create(const char *base_url, const char *root_id,
+                                                unsigned attempts,
+                                                ostrel_google_drive_walk_t **walkp) OSTREL_NOTHROW;
+/**
+ * @brief Starts walking a client path (any earlier walk is dropped, the cache
+ * is kept).
+ *
+ * The path is split into client elements (not Drive names, which
+ * ostrel_google_drive_path_split() gives): empty elements and "." are
+ * skipped, ".." goes up one element and never above the root. Each element
+ * is looked up with ostrel_google_drive_lookup_query() and
+ * ostrel_google_drive_lookup(). A name holding "'" or "\" is asked first
+ * with the escaped name query; for such a name or one with non-ASCII
+ * characters, whose comparison by Drive is undocumented, a miss is
+ * confirmed by listing the folder whole. For a plain ASCII name a miss is a
+ * miss. A narrow query Drive refuses (400) for such a name is answered by
+ * the whole listing too. Every element but the last must be a folder.
+ * @param client_path required.
+ * @param to_parent walk to the folder that holds the last element, which
+ * need not exist (for STOR and MKD); its client name is then
+ * ostrel_google_drive_walk_last_name().
+ * @return OSTREL_SUCCESS, or "malloc".
+ */
+ostrel_result_t ostrel_google_drive_walk_start(ostrel_google_drive_walk_t *walk, const char *client_path,
+                                               bool to_parent) OSTREL_NOTHROW;
+/** The next request; *requestp NULL when the walk reached its file. An
+ * element of a folder the walker keeps whole is looked up here, without a
+ * request: its errors are then those of ostrel_google_drive_walk_feed().
+ * Call ostrel_google_drive_walk_start() first. */
+ostrel_result_t ostrel_google_drive_walk_next(ostrel_google_drive_walk_t *walk,
+                                              ostrel_google_drive_request_t **requestp,
+                                              unsigned long *delay_msp) OSTREL_NOTHROW;
+/**
+ * @brief Feeds the answer to the last request.
+ * @return OSTREL_SUCCESS; an answer's error (ostrel_google_drive_answer_error()
+ * with GD-Operation "Walking a GridFTP path" and the whole client path as
+ * GD-Path); 550 "PATH_NOT_FOUND", "AMBIGUOUS_PATH" as lookup gives them, or
+ * 550 "NOT_A_FOLDER" with GD-Details naming the element, each with GD-Path
+ * the whole client path; or "malloc".
+ */
+ostrel_result_t ostrel_google_drive_walk_feed(ostrel_google_drive_walk_t *walk,
+                                              const ostrel_google_drive_answer_t *answer) OSTREL_NOTHROW;
+/** The file the walk reached (with to_parent: the parent folder), owned by
+ * the walker until the next start; NULL while walking. */
+const ostrel_google_metadata_t *ostrel_google_drive_walk_file(const ostrel_google_drive_walk_t *walk) OSTREL_NOTHROW;
+/** With to_parent: the last element's client name, owned by the walker; else NULL.
+ * NULL also for a path with no element below the root. */
+const char *ostrel_google_drive_walk_last_name(const ostrel_google_drive_walk_t *walk) OSTREL_NOTHROW;
+/** Requests the walker asked for since it was created. */
+size_t ostrel_google_drive_walk_request_count(const ostrel_google_drive_walk_t *walk) OSTREL_NOTHROW;
+/** Releases a walker and its cache; NULL is allowed. */
+void ostrel_google_drive_walk_free(ostrel_google_drive_walk_t *walk) OSTREL_NOTHROW;
+
+/*
+ * Resumable upload: a new file from the caller's bytes, sent in chunks.
+ */
+typedef struct ostrel_google_drive_upload_s ostrel_google_drive_upload_t;
+/**
+ * @brief An upload of total_size bytes into a folder.
+ *
+ * The machine first opens a session (POST /upload/drive/v3/files?
+ * uploadType=resumable&fields=id,name,mimeType,md5Checksum,size with
+ * {"name", "parents"}), then sends chunks (PUT to the session's URI with
+ * "Content-Range: bytes A-B/TOTAL"; the caller sends bytes A to B of its
+ * content: the request's data_offset and data_length). 308 answers tell,
+ * in "Range", how much Drive holds (none without it); the last chunk is
+ * answered 200 or 201 with the file. After a 5xx or no answer it asks where
+ * the session stands ("Content-Range: bytes * /TOTAL", without the blank)
+ * and goes on from there, never from the start; only 404 or 410 on the
+ * session, an expired session, starts again from byte 0 in a new one.
+ * Attempts count the tries since Drive last took bytes (a 308 that shows
+ * none of a chunk taken is one), and bound the restarts too.
+ * @param parent_id required.
+ * @param client_name its Drive name comes from inbound translation for
+ * writing, so an export-suffix name is refused here, before any request;
+ * required.
+ * @param chunk_size 0 for OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_SIZE; otherwise a
+ * multiple of OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_UNIT (else EINVAL).
+ */
+ostrel_result_t ostrel_google_drive_upload_create(const char *base_url, const char *parent_id,
+                                                  const char *client_name, uint64_t total_size,
+                                                  uint64_t chunk_size, unsigned attempts,
+                                                  ostrel_google_drive_upload_t **uploadp) OSTREL_NOTHROW;
+/** The next request; *requestp NULL when the file is stored. */
+ostrel_result_t ostrel_google_drive_upload_next(ostrel_google_drive_upload_t *upload,
+                                                ostrel_google_drive_request_t **requestp,
+                                                unsigned long *delay_msp) OSTREL_NOTHROW;
+/** Feeds the answer to the last request; errors as ostrel_google_drive_answer_error(). */
+ostrel_result_t ostrel_google_drive_upload_feed(ostrel_google_drive_upload_t *upload,
+                                                const ostrel_google_drive_answer_t *answer) OSTREL_NOTHROW;
+/** Bytes Drive holds, as last reported: for progress. */
+uint64_t ostrel_google_drive_upload_stored(const ostrel_google_drive_upload_t *upload) OSTREL_NOTHROW;
+/** Times the upload started again from byte 0 after its session expired. */
+unsigned ostrel_google_drive_upload_restarts(const ostrel_google_drive_upload_t *upload) OSTREL_NOTHROW;
+/** The stored file (md5_checksum to compare), owned by the upload; NULL before the end. */
+const ostrel_google_metadata_t *ostrel_google_drive_upload_file(const ostrel_google_drive_upload_t *upload) OSTREL_NOTHROW;
+/** Releases an upload; NULL is allowed. An open session is left to expire. */
+void ostrel_google_drive_upload_free(ostrel_google_drive_upload_t *upload) OSTREL_NOTHROW;
+
 #ifdef __cplusplus
 }
 #endif

@@ -130,6 +130,52 @@ ostrel_result_t ostrel_i_google_drive_config_parse_string(
 const char *ostrel_i_google_drive_escape_name_to_mime(const char *export_type,
                                                       const char *extension) OSTREL_NOTHROW;
 
+/** The values of the export options of a configuration, as the parser
+ * stores them: NULL, or a malloc'ed format extension such as "pdf". */
+typedef struct ostrel_google_drive_export_options_s {
+    char *documents;      /**< "export_documents" */
+    char *spreadsheets;   /**< "export_spreadsheets" */
+    char *presentations;  /**< "export_presentations" */
+    char *drawings;       /**< "export_drawings" */
+    char *debug;          /**< "debug": trace levels, as OSTREL_GOOGLE_DRIVE_DEBUG takes them */
+} ostrel_google_drive_export_options_t;
+/**
+ * @brief Fills a key table for the configuration parser whose rows store
+ * into options: export_documents, export_spreadsheets, export_presentations,
+ * export_drawings and debug, then the ending row.
+ * @param options required; its texts are the caller's to release with
+ * ostrel_i_google_drive_export_options_destroy().
+ * @param table required.
+ */
+void ostrel_i_google_drive_export_config_keys(ostrel_google_drive_export_options_t *options,
+                                              ostrel_google_drive_config_key_t table[6]) OSTREL_NOTHROW;
+/**
+ * @brief Applies stored export options with
+ * ostrel_google_drive_export_set_config() (an absent kind stays a stub) and,
+ * when debug is set, the trace levels.
+ * @param options required.
+ * @return OSTREL_SUCCESS, or FTP 500 "CONFIGURATION_ERROR" naming the
+ * option and value a kind does not allow, or a debug value that cannot be
+ * read; nothing is changed then.
+ * @par Concurrency
+ *     not while other calls run.
+ */
+ostrel_result_t ostrel_i_google_drive_export_apply_config(
+    const ostrel_google_drive_export_options_t *options) OSTREL_NOTHROW;
+/** Frees the texts of options and sets them NULL. */
+void ostrel_i_google_drive_export_options_destroy(ostrel_google_drive_export_options_t *options) OSTREL_NOTHROW;
+/**
+ * @brief Sets the trace levels and stream from a value of the form that
+ * OSTREL_GOOGLE_DRIVE_DEBUG takes; the environment stays the default at
+ * activation.
+ * @param value required.
+ * @return OSTREL_SUCCESS, or FTP 500 "CONFIGURATION_ERROR" naming the value
+ * (and the file that cannot be opened); the tracing is unchanged then.
+ * @par Concurrency
+ *     not while other calls trace.
+ */
+ostrel_result_t ostrel_i_google_drive_debug_configure(const char *value) OSTREL_NOTHROW;
+
 #ifdef __cplusplus
 }
 #endif
