@@ -771,7 +771,8 @@ ostrel_result_t ostrel_google_drive_stub_content(const ostrel_google_metadata_t 
 /*
  * Requests. base_url may be NULL everywhere (then OSTREL_GOOGLE_DRIVE_API_URL);
  * a trailing "/" is ignored. Every request carries supportsAllDrives=true, so
- * that items of shared drives are found. Each builder returns
+ * that items of shared drives are found; only an export does not, since
+ * files.export takes no such parameter. Each builder returns
  * OSTREL_SUCCESS with *requestp set (new; the caller frees it with
  * ostrel_google_drive_request_free()), or an error with *requestp NULL:
  * FTP 553 "INVALID_PATH_NAME" for an id that is empty or outside the ID set,

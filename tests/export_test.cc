@@ -524,4 +524,51 @@ TEST(ExportSuffixDeathTest, ATypeWordNeedsAnExtension)
                  "google_drive_common/export.cc:[0-9]+: .*in_type == NULL \\|\\| in_extension != NULL");
 }
 
+TEST_F(ExportConfig, OptionKeysStoreWhatApplyThenSetsAllOrNothing)
+{
+    struct Case {
+        const char *text;
+        const char *refused_option;  // NULL: applied
+    } cases[] = {
+        {"export_documents=pdf;export_drawings=.png;debug=ERROR|WARN", nullptr},
+        {"export_spreadsheets=docx", "export_spreadsheets"},
+        {"export_presentations=nope", "export_presentations"},
+        {"export_documents=txt;debug=LOUD", "OSTREL_GOOGLE_DRIVE_DEBUG value"},
+    };
+    const ostrel_debug_handle_t saved = ostrel_i_OSTREL_GOOGLE_DRIVE_debug_handle;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        ASSERT_EQ(ostrel_google_drive_export_set_config(nullptr, nullptr, nullptr, nullptr), OSTREL_SUCCESS);
+        ostrel_google_drive_export_options_t options = {};
+        ostrel_google_drive_config_key_t table[6];
+        ostrel_i_google_drive_export_config_keys(&options, table);
+        ASSERT_EQ(ostrel_i_google_drive_config_parse_string(c.text, table, false), OSTREL_SUCCESS);
+        const ostrel_result_t result = ostrel_i_google_drive_export_apply_config(&options);
+        const std::string doc = ostrel_google_drive_exported_get_extension("application/vnd.google-apps.document");
+        if (c.refused_option == nullptr) {
+            EXPECT_EQ(result, OSTREL_SUCCESS);
+            EXPECT_EQ(doc, ".pdf");
+            EXPECT_EQ(ostrel_i_OSTREL_GOOGLE_DRIVE_debug_handle.enabled_levels, 8u | 16u);
+        } else {
+            OwnedError error(result);
+            EXPECT_EQ(ostrel_gfs_error_get_ftp_response_code(error.error), 500);
+            EXPECT_EQ(doc, ".gdoc");  // nothing changed
+            if (std::strchr(c.text, 'L') == nullptr) {
+                EXPECT_STREQ(ostrel_google_drive_error_get_info(error.error, "GD-Path"), c.refused_option);
+            }
+        }
+        ostrel_i_google_drive_export_options_destroy(&options);
+        EXPECT_EQ(options.documents, nullptr);
+        ostrel_i_OSTREL_GOOGLE_DRIVE_debug_handle = saved;
+    }
+    for (const char *bad : {"", "TRACE|", "1,/nonexistent/dir/trace", "DEBUG,,7", "99999999999"}) {
+        OwnedError error(ostrel_i_google_drive_debug_configure(bad));
+        EXPECT_EQ(ostrel_gfs_error_get_ftp_response_code(error.error), 500) << bad;
+        EXPECT_EQ(ostrel_i_OSTREL_GOOGLE_DRIVE_debug_handle.enabled_levels, saved.enabled_levels) << bad;
+    }
+    ASSERT_EQ(ostrel_i_google_drive_debug_configure("ALL,,3"), OSTREL_SUCCESS);
+    EXPECT_EQ(ostrel_i_OSTREL_GOOGLE_DRIVE_debug_handle.thread_ids_on, 1);
+    ostrel_i_OSTREL_GOOGLE_DRIVE_debug_handle = saved;
+}
+
 }  // namespace
