@@ -787,6 +787,8 @@ ostrel_result_t ostrel_google_drive_stub_content(const ostrel_google_metadata_t 
  * @param query a Drive query, such as ostrel_google_drive_lookup_query()
  * gives; required.
  * @param page_token the previous page's nextPageToken, or NULL for the first.
+ * @param requestp receives the request (new; free it with
+ * ostrel_google_drive_request_free()), or NULL on failure; required.
  */
 ostrel_result_t ostrel_google_drive_request_list(const char *base_url, const char *query,
                                                  const char *page_token,
@@ -796,6 +798,7 @@ ostrel_result_t ostrel_google_drive_request_list(const char *base_url, const cha
  * "'ID' in parents" when trashed files are wanted too.
  * @param folder_id required; "root" qualifies.
  * @param queryp receives the query (new; the caller frees it); required.
+ * @param include_trashed whether trashed files are wanted too.
  */
 ostrel_result_t ostrel_google_drive_folder_query(const char *folder_id, bool include_trashed,
                                                  char **queryp) OSTREL_NOTHROW;
@@ -803,6 +806,9 @@ ostrel_result_t ostrel_google_drive_folder_query(const char *folder_id, bool inc
  * @brief files.get of one file's metadata: GET /drive/v3/files/ID?fields=...
  * @param file_id required; "root" qualifies.
  * @param fields a v3 field mask, or NULL for OSTREL_GOOGLE_DRIVE_FILE_FIELDS.
+ * @param base_url may be NULL (then OSTREL_GOOGLE_DRIVE_API_URL).
+ * @param requestp receives the request (new; free it with
+ * ostrel_google_drive_request_free()), or NULL on failure; required.
  */
 ostrel_result_t ostrel_google_drive_request_get(const char *base_url, const char *file_id,
                                                 const char *fields,
@@ -825,6 +831,9 @@ ostrel_result_t ostrel_google_drive_request_get(const char *base_url, const char
  * @return also FTP 550 "NOT_A_FILE" (a FOLDER) or 550 "NO_CONTENT" (a
  * NO_CONTENT type), with GD-Details naming the MIME type; 554
  * "INVALID_RESTART" for an offset beyond a known size.
+ * @param base_url may be NULL (then OSTREL_GOOGLE_DRIVE_API_URL).
+ * @param requestp receives the request (new; free it with
+ * ostrel_google_drive_request_free()), or NULL on failure; required.
  */
 ostrel_result_t ostrel_google_drive_request_read(const char *base_url,
                                                  const ostrel_google_metadata_t *file,
@@ -837,6 +846,9 @@ ostrel_result_t ostrel_google_drive_request_read(const char *base_url,
  * @param parent_id required.
  * @param client_name one client path element; its Drive name comes from
  * inbound translation for writing; required.
+ * @param base_url may be NULL (then OSTREL_GOOGLE_DRIVE_API_URL).
+ * @param requestp receives the request (new; free it with
+ * ostrel_google_drive_request_free()), or NULL on failure; required.
  */
 ostrel_result_t ostrel_google_drive_request_create_folder(const char *base_url, const char *parent_id,
                                                           const char *client_name,
@@ -850,6 +862,9 @@ ostrel_result_t ostrel_google_drive_request_create_folder(const char *base_url, 
  * or NULL to keep the name.
  * @param old_parent_id, new_parent_id both NULL (no move) or both given;
  * one alone stops the process.
+ * @param base_url may be NULL (then OSTREL_GOOGLE_DRIVE_API_URL).
+ * @param requestp receives the request (new; free it with
+ * ostrel_google_drive_request_free()), or NULL on failure; required.
  */
 ostrel_result_t ostrel_google_drive_request_update(const char *base_url, const char *file_id,
                                                    const char *client_name,
@@ -860,6 +875,9 @@ ostrel_result_t ostrel_google_drive_request_update(const char *base_url, const c
  * 30 days, and the owner sees it in Drive's trash: this is what a plug-in's
  * DELE should send, since a GridFTP client cannot undo a delete.
  * @param file_id required.
+ * @param base_url may be NULL (then OSTREL_GOOGLE_DRIVE_API_URL).
+ * @param requestp receives the request (new; free it with
+ * ostrel_google_drive_request_free()), or NULL on failure; required.
  */
 ostrel_result_t ostrel_google_drive_request_trash(const char *base_url, const char *file_id,
                                                   ostrel_google_drive_request_t **requestp) OSTREL_NOTHROW;
@@ -867,6 +885,9 @@ ostrel_result_t ostrel_google_drive_request_trash(const char *base_url, const ch
  * @brief Deletes a file permanently, skipping the trash: DELETE, answered 204.
  * Only the owner may; for an explicit purge, not for DELE.
  * @param file_id required.
+ * @param base_url may be NULL (then OSTREL_GOOGLE_DRIVE_API_URL).
+ * @param requestp receives the request (new; free it with
+ * ostrel_google_drive_request_free()), or NULL on failure; required.
  */
 ostrel_result_t ostrel_google_drive_request_delete(const char *base_url, const char *file_id,
                                                    ostrel_google_drive_request_t **requestp) OSTREL_NOTHROW;
@@ -960,6 +981,7 @@ typedef struct ostrel_google_drive_page_s {
  * a nextPageToken that is not a text); or the "malloc" system error.
  * @par Concurrency
  *     safe.
+ * @param length bytes of body.
  */
 ostrel_result_t ostrel_google_drive_page_parse(const char *body, size_t length,
                                                ostrel_google_drive_page_t *page) OSTREL_NOTHROW;
@@ -976,6 +998,7 @@ ostrel_result_t ostrel_google_drive_file_parse(const char *body, size_t length,
 /*
  * A folder listing: the LIST of a folder, across all of its pages.
  */
+/** A folder listing in progress (opaque). */
 typedef struct ostrel_google_drive_listing_s ostrel_google_drive_listing_t;
 /**
  * @brief A listing of one folder.
@@ -1018,6 +1041,7 @@ size_t ostrel_google_drive_listing_count(const ostrel_google_drive_listing_t *li
  * @param incompletep receives whether any page said incompleteSearch; may be NULL.
  * @return OSTREL_SUCCESS; the "malloc" system error; a listing that is not
  * complete stops the process.
+ * @param listing a complete listing; required.
  */
 ostrel_result_t ostrel_google_drive_listing_take(ostrel_google_drive_listing_t *listing,
                                                  ostrel_google_metadata_t **childrenp, size_t *countp,
@@ -1029,6 +1053,7 @@ void ostrel_google_drive_listing_free(ostrel_google_drive_listing_t *listing) OS
 /*
  * Path walking: a client path to the Drive file it opens.
  */
+/** A path walker (opaque). */
 typedef struct ostrel_google_drive_walk_s ostrel_google_drive_walk_t;
 /**
  * @brief A walker from a root folder. It learns the root's real id first
@@ -1041,6 +1066,9 @@ typedef struct ostrel_google_drive_walk_s ostrel_google_drive_walk_t;
  * lists it once. Narrow answers are not kept. Free the walker to drop them.
  * @param root_id the root folder's id or "root"; required.
  * @param attempts as for listings.
+ * @param base_url may be NULL (then OSTREL_GOOGLE_DRIVE_API_URL).
+ * @param walkp receives the walker (free it with
+ * ostrel_google_drive_walk_free()); required.
  */
 ostrel_result_t ostrel_google_drive_walk_create(const char *base_url, const char *root_id,
                                                 unsigned attempts,
@@ -1098,6 +1126,7 @@ void ostrel_google_drive_walk_free(ostrel_google_drive_walk_t *walk) OSTREL_NOTH
 /*
  * Resumable upload: a new file from the caller's bytes, sent in chunks.
  */
+/** A resumable upload in progress (opaque). */
 typedef struct ostrel_google_drive_upload_s ostrel_google_drive_upload_t;
 /**
  * @brief An upload of total_size bytes into a folder.
@@ -1120,6 +1149,11 @@ typedef struct ostrel_google_drive_upload_s ostrel_google_drive_upload_t;
  * required.
  * @param chunk_size 0 for OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_SIZE; otherwise a
  * multiple of OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_UNIT (else EINVAL).
+ * @param base_url may be NULL (then OSTREL_GOOGLE_DRIVE_API_URL).
+ * @param total_size bytes of the caller's content.
+ * @param attempts tries of each request; 0 for OSTREL_GOOGLE_DRIVE_RETRY_ATTEMPTS.
+ * @param uploadp receives the upload (free it with
+ * ostrel_google_drive_upload_free()); required.
  */
 ostrel_result_t ostrel_google_drive_upload_create(const char *base_url, const char *parent_id,
                                                   const char *client_name, uint64_t total_size,
