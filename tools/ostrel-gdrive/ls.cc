@@ -165,4 +165,9 @@ void run_ls(const LsOptions &options)
     finish_listing(listing, reader);
 }
 
+void print_listed(const LsOptions &options, const ostrel_google_metadata_t &file, const std::string &client_name)
+{
+    print_entry(options, file, client_name);
+}
+
 }  // namespace ostrel::gdrive

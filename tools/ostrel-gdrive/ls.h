@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "ostrel_google_drive_common.h"
+
 namespace ostrel::gdrive {
 
 struct LsOptions {
@@ -17,6 +19,9 @@ struct LsOptions {
 };
 
 void run_ls(const LsOptions &options);
+
+// One entry as ls prints it, for listings read from Drive itself.
+void print_listed(const LsOptions &options, const ostrel_google_metadata_t &file, const std::string &client_name);
 
 }  // namespace ostrel::gdrive
 

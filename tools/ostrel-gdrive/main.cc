@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "live.h"
 #include "ls.h"
 #include "output.h"
 #include "tool.h"
@@ -19,7 +20,7 @@ namespace {
 
 using namespace ostrel::gdrive;
 
-constexpr const char *command_names = "ls, resolve, query, in, out, split, expand, formats";
+constexpr const char *command_names = "ls, resolve, query, in, out, split, expand, formats, stat, get, put, mkdir";
 
 // CLI11's texts name neither what was typed nor what exists; these do.
 std::string usage_text(const CLI::App &app, const CLI::ParseError &error, int argc, char **argv)
@@ -147,7 +148,7 @@ int main(int argc, char **argv)
     CLI::App *resolve_command = app.add_subcommand(
         "resolve", "For each client path, the Drive file it opens in a tree listing and the folders on the way");
     resolve_command->add_option("LISTING", resolve_listing, "The tree listing, or - for standard input")->required();
-    resolve_command->add_option("PATH", resolve_paths, "Client paths")->required();
+    resolve_command->add_option("PATH", resolve_paths, "Client paths (none when LISTING is a live path)");
     resolve_command->add_option("--root", resolve_root,
                                 "The tree's root folder id (default: the one parent id that no listed file has)")
         ->type_name("ID");
@@ -204,6 +205,9 @@ int main(int argc, char **argv)
                               "One JSON object per format: kind, kindMimeType, format, description, exportMimeType "
                               "(null for a stub), inUse");
 
+    Live live;
+    add_live_commands(app, ls_command, resolve_command, live);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -250,7 +254,9 @@ int main(int argc, char **argv)
     try {
         check_debug(common.debug);
         configure(common);
-        if (*ls_command) {
+        if (run_live(live, ls_command, ls, resolve_command, resolve_listing, resolve_paths, resolve_root, resolve_json,
+                     &status)) {
+        } else if (*ls_command) {
             if (ls.json && ls.long_format) {
                 throw Failure{exit_usage, "ls: choose one of -l and --json"};
             }

@@ -1,0 +1,329 @@
+#!/usr/bin/env python3
+"""ostrel-gdrive on live paths, end to end: the real tool and libcurl against
+the Drive emulator on 127.0.0.1 (a free port), started and always stopped
+here. Usage: live_test.py TOOL"""
+
+import hashlib
+import http.client
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+EMULATOR = os.path.join(HERE, "emulator.py")
+EXAMPLE_TREE = os.path.join(HERE, "..", "..", "examples", "my-drive-tree.json")
+TOOL = None
+TOKEN = "ya29.never-printed-7Qx"
+MIB = 1024 * 1024
+
+EXTRA = {"tokens": [TOKEN], "files": [
+    {"id": "1XBadSum", "name": "bad sum.bin", "mimeType": "application/octet-stream", "parents": ["0AMyDriveRoot"],
+     "size": 5000, "md5Checksum": "00000000000000000000000000000000"},
+    {"id": "1XText", "name": "memo", "mimeType": "application/vnd.google-apps.document",
+     "parents": ["0AMyDriveRoot"], "export_content": "memo text\n"},
+    {"id": "1XHugeDoc", "name": "huge", "mimeType": "application/vnd.google-apps.document",
+     "parents": ["0AMyDriveRoot"], "export_size": 11 * MIB},
+    {"id": "1XRange", "name": "range.bin", "mimeType": "application/octet-stream", "parents": ["0AMyDriveRoot"],
+     "size": 300000},
+]}
+
+
+class Live(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        tree = os.path.join(cls.dir.name, "tree.json")
+        with open(EXAMPLE_TREE) as f, open(tree, "w") as out:
+            out.write(f.read() + "\n" + json.dumps(EXTRA) + "\n")
+        cls.emulator = subprocess.Popen(
+            [sys.executable, EMULATOR, "--tree", tree, "--big-folder", "Many=2500", "--big-folder", "Huge=10000",
+             "--big-folder", "Vast=100000", "--max-seconds", "170"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        line = cls.emulator.stdout.readline()
+        cls.emulator.stdout.close()
+        if not line.startswith("PORT "):
+            cls.emulator.kill()
+            raise RuntimeError("the emulator did not start: %r" % line)
+        cls.port = int(line.split()[1])
+        cls.url = "http://127.0.0.1:%d" % cls.port
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.emulator.stdin.close()
+        try:
+            cls.emulator.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            cls.emulator.kill()
+            cls.emulator.wait()
+        cls.dir.cleanup()
+
+    def setUp(self):
+        self.control("DELETE", "/emulator/faults")
+        self.control("PUT", "/emulator/tokens", {"tokens": [TOKEN]})
+        self.control("DELETE", "/emulator/log")
+
+    def control(self, method, path, body=None):
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+        try:
+            connection.request(method, path, body=json.dumps(body) if body is not None else None)
+            answer = connection.getresponse()
+            return answer.read()
+        finally:
+            connection.close()
+
+    def log(self):
+        return [json.loads(line) for line in self.control("GET", "/emulator/log").decode().splitlines()]
+
+    def faults(self, *rules):
+        self.control("POST", "/emulator/faults", list(rules))
+
+    def run_tool(self, *args, env=None, token=TOKEN, cwd=None):
+        environment = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "OSTREL_GDRIVE_API_URL": self.url}
+        if token:
+            environment["OSTREL_GDRIVE_TOKEN"] = token
+        environment.update(env or {})
+        done = subprocess.run([TOOL, *args], env=environment, capture_output=True, timeout=90,
+                              cwd=cwd or self.dir.name)
+        return done.returncode, done.stdout, done.stderr.decode(errors="replace")
+
+    def content(self, file_id):
+        return self.control("GET", "/emulator/files/%s/content" % file_id)
+
+    def path(self, name):
+        return os.path.join(self.dir.name, name)
+
+    # -- listings and paths
+
+    def test_ls_follows_every_page_once(self):
+        status, out, err = self.run_tool("ls", "drive:/Many")
+        self.assertEqual((status, err), (0, ""))
+        names = out.decode().splitlines()
+        self.assertEqual(len(names), 2500)
+        self.assertEqual(len(set(names)), 2500)
+        pages = [e for e in self.log() if e["path"] == "/drive/v3/files" and "1BigMany" in e["query"].get("q", "")]
+        self.assertEqual([("pageToken" in e["query"]) for e in pages], [False, True, True])
+
+    def test_every_example_file_resolves_from_its_live_name(self):
+        for export in ([], ["--export", "documents=pdf,spreadsheets=xlsx,presentations=pptx,drawings=png"]):
+            with self.subTest(export=export):
+                expected, folders = {}, ["/"]
+                while folders:
+                    folder = folders.pop()
+                    status, out, err = self.run_tool(*export, "ls", "--json", "drive:" + folder)
+                    self.assertEqual(status, 0, err)
+                    for entry in map(json.loads, out.decode().splitlines()):
+                        path = folder.rstrip("/") + "/" + entry["clientName"]
+                        if folder == "/" and entry["clientName"] in ("Many", "Huge", "Vast"):
+                            continue
+                        expected[path] = entry["id"]
+                        if entry["type"] == "folder":
+                            folders.append(path)
+                self.assertGreater(len(expected), 60)
+                status, out, err = self.run_tool(*export, "resolve", "--json", *("drive:" + p for p in expected))
+                self.assertEqual(status, 0, err)
+                for line in out.decode().splitlines():
+                    result = json.loads(line)
+                    self.assertEqual(result["steps"][-1]["id"], expected[result["path"]], result["path"])
+
+    def test_a_path_through_a_big_folder_costs_one_request_an_element(self):
+        status, out, err = self.run_tool("stat", "--json", "drive:/Huge/f005000.txt")
+        self.assertEqual(status, 0, err)
+        self.assertEqual(json.loads(out)["id"], "1BigHugex005000")
+        self.assertEqual(len(self.log()), 3)  # the root's record, then one narrow query an element
+
+    def test_apostrophe_and_backslash_names(self):
+        for path, file_id in (("/Tom's files/it's done.txt", "1T054itsdon"),
+                              ("/Tom's files/C:\\temp\\log.txt", "1T055Ctempl"),
+                              ("/back\\slash/back\\slash.txt", "1T056backsl"),
+                              ("/Shared with partners/''", "1T047")):
+            with self.subTest(path=path):
+                self.control("DELETE", "/emulator/log")
+                status, out, err = self.run_tool("get", "drive:" + path, "-")
+                self.assertEqual((status, err), (0, ""))
+                self.assertEqual(out, self.content(file_id))
+                self.assertEqual(len(self.log()), 4)  # root, two narrow queries, the content
+
+    def test_memory_stays_bounded_for_a_huge_folder(self):
+        environment = {"PATH": os.environ.get("PATH", ""), "OSTREL_GDRIVE_API_URL": self.url,
+                       "OSTREL_GDRIVE_TOKEN": TOKEN}
+        with open(os.devnull, "wb") as null:
+            child = subprocess.Popen([TOOL, "ls", "-l", "drive:/Vast"], env=environment, stdout=null,
+                                     stderr=subprocess.PIPE)
+            _, status, usage = os.wait4(child.pid, 0)
+            child.returncode = os.waitstatus_to_exitcode(status)
+            err = child.stderr.read().decode()
+            child.stderr.close()
+        self.assertEqual(child.returncode, 0, err)
+        self.assertLess(usage.ru_maxrss, 64 * 1024, "peak resident KiB")
+
+    # -- reading
+
+    def test_get_a_file_a_range_and_an_export(self):
+        whole = self.content("1XRange")
+        for args, want in ((["drive:/range.bin", "range.bin"], whole),
+                           (["--offset", "123457", "drive:/range.bin", "range.bin"], whole[123457:]),
+                           (["--export", "documents=txt", "get", "drive:/memo{export-gdoc}.txt", "range.bin"], b"memo text\n"),
+                           (["--export", "documents=txt", "get", "--offset", "5", "drive:/memo{export-gdoc}.txt", "range.bin"],
+                            b"text\n")):
+            with self.subTest(args=args):
+                if args[0] != "--export":
+                    args = ["get"] + args
+                status, _, err = self.run_tool(*args)
+                self.assertEqual((status, err), (0, ""))
+                with open(self.path("range.bin"), "rb") as f:
+                    self.assertEqual(f.read(), want)
+                self.assertFalse(os.path.exists(self.path("range.bin.part")))
+        ranges = [e["headers"].get("Range") for e in self.log() if e["query"].get("alt") == "media"]
+        self.assertEqual(ranges, [None, "bytes=123457-299999"])
+
+    def test_get_refusals(self):
+        for args, message in (
+                (["get", "drive:/bad sum.bin", "bad"], "Drive says 00000000000000000000000000000000"),
+                (["--export", "documents=txt", "get", "drive:/huge{export-gdoc}.txt", "bad"], "at most 10 MB"),
+                (["get", "drive:/Projects", "bad"], "550 NOT_A_FILE")):
+            with self.subTest(args=args):
+                status, _, err = self.run_tool(*args)
+                self.assertEqual(status, 1)
+                self.assertIn(message, err)
+                self.assertEqual(err.count("\n"), 1, err)
+                self.assertFalse(os.path.exists(self.path("bad")))
+                self.assertFalse(os.path.exists(self.path("bad.part")))
+
+    # -- writing
+
+    def test_put_resumes_where_drive_stands(self):
+        local = self.path("twenty.bin")
+        data = os.urandom(20 * MIB)
+        with open(local, "wb") as f:
+            f.write(data)
+        self.faults({"method": "PUT", "header": {"Content-Range": "^bytes 8388608-"}, "cut": "request",
+                     "cut_at": 0.5})
+        status, _, err = self.run_tool("put", local, "drive:/Projects/twenty.bin")
+        self.assertEqual((status, err), (0, ""))
+        status, out, err = self.run_tool("stat", "--json", "drive:/Projects/twenty.bin")
+        stored = json.loads(out)
+        self.assertEqual(stored["md5Checksum"], hashlib.md5(data).hexdigest())
+        self.assertEqual(self.content(stored["id"]), data)
+        uploads = [e["upload"] for e in self.log() if e.get("upload")]
+        self.assertTrue(any(u.get("status_request") for u in uploads), uploads)
+        self.assertFalse([u for u in uploads if u.get("overlap") or u.get("gap")], uploads)
+        # Each byte was taken once: the chunk cut in the middle kept its first
+        # half, and the next chunk began where that half ended.
+        self.assertEqual(sum(u["last"] - u["first"] + 1 for u in uploads if "first" in u), 20 * MIB)
+
+    def test_put_starts_again_only_when_the_session_expired(self):
+        local = self.path("one.bin")
+        with open(local, "wb") as f:
+            f.write(os.urandom(MIB))
+        self.faults({"method": "PUT", "header": {"Content-Range": "^bytes 262144-"}, "expire_session": True,
+                     "status": 410})
+        status, _, err = self.run_tool("put", "--chunk-size", "262144", local, "drive:/Projects/one.bin")
+        self.assertEqual(status, 0, err)
+        self.assertIn("expired; starting again from byte 0", err)
+
+    def test_put_and_mkdir_refusals(self):
+        local = self.path("small.bin")
+        with open(local, "wb") as f:
+            f.write(b"x" * 1000)
+        self.faults({"method": "POST", "path": "^/upload/", "status": 403, "reason": "storageQuotaExceeded"})
+        status, _, err = self.run_tool("put", local, "drive:/Projects/small.bin")
+        self.assertEqual(status, 1)
+        self.assertIn('put: "/Projects/small.bin": 552 storageQuotaExceeded: ', err)
+        self.control("DELETE", "/emulator/log")
+        for args, code, message in (
+                (["put", local, "drive:/Projects/x{export-gdoc}.pdf"], 1, "553 INVALID_PATH_NAME"),
+                (["put", "--chunk-size", "1000", local, "drive:/Projects/y"], 2, "multiple of 256 KiB"),
+                (["put", local, "drive:/top.txt.{ID1T059toptxt}"], 1, "exists"),
+                (["mkdir", "drive:/Projects/2024"], 1, "exists")):
+            with self.subTest(args=args):
+                status, _, err = self.run_tool(*args)
+                self.assertEqual(status, code, err)
+                self.assertIn(message, err)
+        self.assertFalse([e for e in self.log() if e["method"] != "GET"])
+        status, _, err = self.run_tool("mkdir", "drive:/Projects/New folder")
+        self.assertEqual((status, err), (0, ""))
+        status, out, _ = self.run_tool("stat", "--json", "drive:/Projects/New folder")
+        self.assertEqual(json.loads(out)["type"], "folder")
+
+    # -- failures, retries and tokens
+
+    def test_retries_and_errors(self):
+        cases = (
+            ("2 x 429 then success", [{"path": "^/drive/v3/files$", "status": 429, "reason": "rateLimitExceeded",
+                                       "times": 2, "retry_after": 0}], [], 0, None),
+            ("HTML 502 from a proxy", [{"status": 502, "html": True, "times": 0}], ["--retries", "2"], 1,
+             'ostrel-gdrive: ls: "/Archive 2023": 451 DRIVE_UNAVAILABLE: An answer that is not Drive\'s error: '
+             '"<!DOCTYPE html>\\x0a<html><head><title>502 Bad Gateway</title>'),
+            ("not found", [], [], 1, 'ostrel-gdrive: ls: "/Archive 2023/none": 550 PATH_NOT_FOUND: '),
+            ("no Drive scope", [{"status": 403, "reason": "insufficientPermissions"}], [], 1,
+             'ostrel-gdrive: ls: "/Archive 2023": 550 insufficientPermissions: Insufficient Permission: Request had '
+             'insufficient authentication scopes. (the token lacks a Drive scope'),
+        )
+        for name, rules, options, code, message in cases:
+            with self.subTest(name):
+                self.control("DELETE", "/emulator/faults")
+                self.control("DELETE", "/emulator/log")
+                self.faults(*rules)
+                path = "drive:/Archive 2023" + ("/none" if name == "not found" else "")
+                status, out, err = self.run_tool("ls", *options, path)
+                self.assertEqual(status, code, err)
+                if message is None:
+                    self.assertEqual(out, b"January\nFebruary\n")
+                    self.assertEqual([e["status"] for e in self.log()], [200, 429, 429, 200, 200])
+                else:
+                    self.assertTrue(err.startswith(message), err)
+                    self.assertEqual(err.count("\n"), 1, err)
+
+    def test_a_token_command_runs_once_more_after_a_401(self):
+        counter = self.path("runs")
+        script = self.path("token.sh")
+        with open(script, "w") as f:
+            f.write('echo x >> "%s"; n=$(wc -l < "%s"); echo "fresh-$n"\n' % (counter, counter))
+        for accepted, code, runs in ((["fresh-2"], 0, 2), (["fresh-9"], 1, 2)):
+            with self.subTest(accepted=accepted):
+                if os.path.exists(counter):
+                    os.remove(counter)
+                self.control("PUT", "/emulator/tokens", {"tokens": accepted})
+                status, _, err = self.run_tool("stat", "--token-command", "sh " + script, "drive:/Projects",
+                                               token=None)
+                self.assertEqual(status, code, err)
+                with open(counter) as f:
+                    self.assertEqual(len(f.readlines()), runs)
+        self.assertIn(" 530 authError", err)
+
+    def test_the_token_is_never_printed(self):
+        token_file = self.path("token")
+        with open(token_file, "w") as f:
+            f.write(TOKEN + "\n")
+        self.control("PUT", "/emulator/tokens", {"tokens": ["another"]})
+        for args in (["--debug", "ALL", "ls", "-l", "drive:/Projects"],
+                     ["get", "--debug", "ALL", "--token-file", token_file, "drive:/top.txt", "-"]):
+            with self.subTest(args=args):
+                status, out, err = self.run_tool(*args, token=None if "--token-file" in args else TOKEN)
+                self.assertEqual(status, 1, err)
+                self.assertIn("530", err)
+                self.assertIn("debug: GET", err)
+                self.assertNotIn(TOKEN, err + out.decode(errors="replace"))
+                self.assertNotIn(TOKEN[-6:], err + out.decode(errors="replace"))
+
+    def test_usage(self):
+        for args, token, message in (
+                (["ls", "--api-url", "http://drive.example.com", "drive:/"], TOKEN, "plain http:// is refused"),
+                (["ls", "--api-url", "http://127.0.0.1.example.com", "drive:/"], TOKEN, "plain http:// is refused"),
+                (["ls", "drive:/"], None, "needs an access token"),
+                (["stat", "/not/live"], TOKEN, "not a live path")):
+            with self.subTest(args=args):
+                status, _, err = self.run_tool(*args, token=token)
+                self.assertEqual(status, 2, err)
+                self.assertIn(message, err)
+        self.assertEqual(self.log(), [])
+        status, _, err = self.run_tool("ls", "--api-url", "http://localhost:%d/" % self.port, "drive:/")
+        self.assertEqual(status, 0, err)
+
+
+if __name__ == "__main__":
+    TOOL = os.path.abspath(sys.argv.pop(1))
+    unittest.main()

@@ -1,0 +1,966 @@
+#include "live.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "output.h"
+#include "token.h"
+#include "tool.h"
+#include "transport.h"
+
+namespace ostrel::gdrive {
+
+namespace {
+
+constexpr std::string_view prefix = "drive:";
+
+struct RequestFree {
+    void operator()(ostrel_google_drive_request_t *r) const { ostrel_google_drive_request_free(r); }
+};
+using RequestPtr = std::unique_ptr<ostrel_google_drive_request_t, RequestFree>;
+
+std::string client_path_of(const std::string &argument)
+{
+    std::string path = argument.substr(prefix.size());
+    return path.starts_with("/") ? path : "/" + path;
+}
+
+// A Drive refusal as one line: the command, the client path, the FTP code,
+// Drive's reason (else the error code) and Drive's message, escaped.
+std::string refusal_line(const std::string &command, const std::string &path, ostrel_result_t result)
+{
+    ostrel_object_t *error = ostrel_error_peek(result);
+    const int code = ostrel_gfs_error_get_ftp_response_code(error);
+    std::string text = command + ": \"" + shown(path) + "\": ";
+    if (code == 0) {
+        return text + error_text(result);
+    }
+    const char *reason = ostrel_google_drive_error_get_info(error, "GD-Reason");
+    const char *error_code = ostrel_gfs_error_get_ftp_response_error_code(error);
+    const char *details = ostrel_google_drive_error_get_info(error, "GD-Details");
+    text += std::to_string(code) + " " + safe(reason != nullptr ? reason : error_code != nullptr ? error_code : "");
+    if (details != nullptr) {
+        std::string one_line = details;
+        for (char &c : one_line) {
+            c = c == '\n' || c == '\r' ? ' ' : c;
+        }
+        text += ": " + safe(one_line);
+    }
+    const std::string_view why = reason != nullptr ? reason : "";
+    if (why == "insufficientPermissions") {
+        text += " (the token lacks a Drive scope: with gcloud, log in with 'gcloud auth login "
+                "--enable-gdrive-access')";
+    } else if (why == "exportSizeLimitExceeded") {
+        text += " (Drive exports documents of at most 10 MB)";
+    }
+    ostrel_object_free(ostrel_error_get(result));
+    return text;
+}
+
+bool is_ftp(ostrel_result_t result, int code)
+{
+    return result != OSTREL_SUCCESS && ostrel_gfs_error_get_ftp_response_code(ostrel_error_peek(result)) == code;
+}
+
+// A progress line on standard error, only when it is a terminal.
+class Progress {
+public:
+    Progress(const char *unit, uint64_t total)
+        : on_(isatty(STDERR_FILENO) == 1), unit_(unit), total_(total), start_(std::chrono::steady_clock::now())
+    {
+    }
+    ~Progress() { finish(); }
+    void show(uint64_t done)
+    {
+        if (!on_) {
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last_ < std::chrono::milliseconds(200) && done != total_) {
+            return;
+        }
+        last_ = now;
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+        char line[160];
+        int length = std::snprintf(line, sizeof line, "\r%llu %s", static_cast<unsigned long long>(done), unit_);
+        if (total_ > 0) {
+            length += std::snprintf(line + length, sizeof line - static_cast<size_t>(length), " of %llu",
+                                    static_cast<unsigned long long>(total_));
+        }
+        length += std::snprintf(line + length, sizeof line - static_cast<size_t>(length), ", %.0f %s/s", rate, unit_);
+        if (total_ > 0 && rate > 0 && done < total_) {
+            std::snprintf(line + length, sizeof line - static_cast<size_t>(length), ", %.0f s left   ",
+                          static_cast<double>(total_ - done) / rate);
+        } else {
+            std::snprintf(line + length, sizeof line - static_cast<size_t>(length), "   ");
+        }
+        std::fputs(line, stderr);
+        shown_ = true;
+    }
+    void finish()
+    {
+        if (shown_) {
+            std::fputs("\n", stderr);
+            shown_ = false;
+        }
+    }
+
+private:
+    bool on_;
+    const char *unit_;
+    uint64_t total_;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point last_;
+    bool shown_ = false;
+};
+
+class Md5 {
+public:
+    Md5() : context_(EVP_MD_CTX_new())
+    {
+        if (context_ == nullptr || EVP_DigestInit_ex(context_, EVP_md5(), nullptr) != 1) {
+            throw Failure{exit_refused, "MD5 is not available"};
+        }
+    }
+    ~Md5() { EVP_MD_CTX_free(context_); }
+    Md5(const Md5 &) = delete;
+    Md5 &operator=(const Md5 &) = delete;
+    void update(const char *data, size_t length) { EVP_DigestUpdate(context_, data, length); }
+    std::string hex()
+    {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        EVP_DigestFinal_ex(context_, digest, &length);
+        std::string out;
+        char two[3];
+        for (unsigned i = 0; i < length; ++i) {
+            std::snprintf(two, sizeof two, "%02x", digest[i]);
+            out += two;
+        }
+        return out;
+    }
+
+private:
+    EVP_MD_CTX *context_;
+};
+
+// One live command's connection to Drive: transport, token, base URL and
+// the retry policy, and the loop that runs the library's machines.
+class Session {
+public:
+    Session(const LiveOptions &options, std::string command)
+        : options_(options),
+          command_(std::move(command)),
+          base_(checked_base(options)),
+          token_(options.token_file, options.token_command),
+          transport_(options.trace),
+          random_(std::random_device{}())
+    {
+        transport_.set_token(token_.value());
+    }
+
+    [[nodiscard]] const char *base() const { return base_.c_str(); }
+    [[nodiscard]] unsigned attempts() const { return options_.retries; }
+    [[nodiscard]] const std::string &command() const { return command_; }
+    Transport &transport() { return transport_; }
+
+    unsigned random_ms() { return static_cast<unsigned>(random_() % 1000); }
+
+    static void wait(unsigned long ms)
+    {
+        if (ms > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        }
+    }
+
+    // After a 530 (Drive's 401): a token command runs once more, and the
+    // failed request is sent again.
+    bool refreshed(ostrel_result_t result)
+    {
+        if (!is_ftp(result, 530) || !token_.refreshable()) {
+            return false;
+        }
+        ostrel_object_free(ostrel_error_get(result));
+        token_.refresh();
+        transport_.set_token(token_.value());
+        return true;
+    }
+
+    // Runs a machine: next gives a request, its answer is fed, until next
+    // gives none. after() runs after every answer fed.
+    ostrel_result_t run(const std::function<ostrel_result_t(ostrel_google_drive_request_t **, unsigned long *)> &next,
+                        const std::function<ostrel_result_t(const ostrel_google_drive_answer_t *)> &feed,
+                        int content_fd = -1, const std::function<void()> &after = {})
+    {
+        for (;;) {
+            ostrel_google_drive_request_t *raw = nullptr;
+            unsigned long delay_ms = 0;
+            ostrel_result_t result = next(&raw, &delay_ms);
+            if (result != OSTREL_SUCCESS || raw == nullptr) {
+                return result;
+            }
+            const RequestPtr request(raw);
+            wait(delay_ms);
+            const Reply reply = transport_.send(*request, content_fd);
+            const ostrel_google_drive_answer_t answer = reply.answer(random_ms());
+            result = feed(&answer);
+            if (result != OSTREL_SUCCESS && !refreshed(result)) {
+                return result;
+            }
+            if (after) {
+                after();
+            }
+        }
+    }
+
+    // One request outside a machine, retried as the library says.
+    ostrel_result_t send_one(const std::function<ostrel_result_t(RequestPtr *)> &build, const char *operation,
+                             const std::string &client_path, Reply *reply, const Sink *sink = nullptr,
+                             const std::function<uint64_t()> &skip = {})
+    {
+        for (unsigned attempt = 1;; ++attempt) {
+            RequestPtr request;
+            ostrel_result_t result = build(&request);
+            if (result != OSTREL_SUCCESS) {
+                return result;
+            }
+            *reply = transport_.send(*request, -1, sink, skip ? skip() : 0);
+            if (reply->status >= 200 && reply->status < 300) {
+                return OSTREL_SUCCESS;
+            }
+            if (reply->delivered > 0) {
+                attempt = 0;  // bytes came: the tries count again from here
+            }
+            bool retry = false;
+            result = ostrel_google_drive_answer_error(reply->status, reply->body.data(), reply->body.size(), operation,
+                                                      client_path.c_str(), &retry);
+            if (refreshed(result)) {
+                continue;
+            }
+            if (!retry || attempt >= attempts()) {
+                return result;
+            }
+            ostrel_object_free(ostrel_error_get(result));
+            wait(ostrel_google_drive_retry_delay_ms(attempt == 0 ? 1 : attempt, random_ms(),
+                                                    reply->has_retry_after ? reply->retry_after.c_str() : nullptr));
+        }
+    }
+
+    [[noreturn]] void fail(const std::string &path, ostrel_result_t result)
+    {
+        throw Failure{exit_refused, refusal_line(command_, path, result)};
+    }
+
+private:
+    // The base URL is judged before any token is read or request sent.
+    static std::string checked_base(const LiveOptions &options)
+    {
+        std::string base = options.api_url;
+        const char *source = "--api-url";
+        if (base.empty()) {
+            const char *variable = std::getenv("OSTREL_GDRIVE_API_URL");
+            base = variable != nullptr && *variable != '\0' ? variable : OSTREL_GOOGLE_DRIVE_API_URL;
+            source = "OSTREL_GDRIVE_API_URL";
+        }
+        if (const std::string why = refused_api_url(base); !why.empty()) {
+            throw Failure{exit_usage, std::string(source) + ": \"" + shown(base) + "\": " + why};
+        }
+        return base;
+    }
+
+    LiveOptions options_;
+    std::string command_;
+    std::string base_;
+    Token token_;
+    Transport transport_;
+    std::mt19937 random_;
+};
+
+struct WalkFree {
+    void operator()(ostrel_google_drive_walk_t *w) const { ostrel_google_drive_walk_free(w); }
+};
+
+// A walker from the root the command names.
+class Walker {
+public:
+    Walker(Session &session, const std::string &root) : session_(session)
+    {
+        ostrel_google_drive_walk_t *walk = nullptr;
+        const ostrel_result_t result = ostrel_google_drive_walk_create(session.base(), root.empty() ? "root" : root.c_str(),
+                                                                       session.attempts(), &walk);
+        if (result != OSTREL_SUCCESS) {
+            throw Failure{exit_usage, session.command() + ": --root: " + refusal(result)};
+        }
+        walk_.reset(walk);
+    }
+
+    // The file a client path opens (with to_parent, the folder that holds
+    // its last element), owned by the walker; the error when there is none.
+    ostrel_result_t walk(const std::string &path, bool to_parent, const ostrel_google_metadata_t **filep)
+    {
+        *filep = nullptr;
+        ostrel_result_t result = ostrel_google_drive_walk_start(walk_.get(), path.c_str(), to_parent);
+        if (result == OSTREL_SUCCESS) {
+            ostrel_google_drive_walk_t *w = walk_.get();
+            result = session_.run([w](auto request, auto delay) { return ostrel_google_drive_walk_next(w, request, delay); },
+                                  [w](auto answer) { return ostrel_google_drive_walk_feed(w, answer); });
+        }
+        if (result == OSTREL_SUCCESS) {
+            *filep = ostrel_google_drive_walk_file(walk_.get());
+        }
+        return result;
+    }
+
+    const ostrel_google_metadata_t &file(const std::string &path, bool to_parent = false)
+    {
+        const ostrel_google_metadata_t *file = nullptr;
+        const ostrel_result_t result = walk(path, to_parent, &file);
+        if (result != OSTREL_SUCCESS) {
+            session_.fail(path, result);
+        }
+        return *file;
+    }
+
+    [[nodiscard]] const char *last_name() const { return ostrel_google_drive_walk_last_name(walk_.get()); }
+
+private:
+    Session &session_;
+    std::unique_ptr<ostrel_google_drive_walk_t, WalkFree> walk_;
+};
+
+const char *kind_word(ostrel_google_drive_kind_t kind)
+{
+    switch (kind) {
+    case OSTREL_GOOGLE_DRIVE_KIND_FOLDER:
+        return "folder";
+    case OSTREL_GOOGLE_DRIVE_KIND_EXPORT:
+        return "export";
+    case OSTREL_GOOGLE_DRIVE_KIND_STUB:
+        return "stub";
+    case OSTREL_GOOGLE_DRIVE_KIND_NO_CONTENT:
+        return "no-content";
+    case OSTREL_GOOGLE_DRIVE_KIND_FILE:
+        break;
+    }
+    return "file";
+}
+
+std::string utc(time_t time)
+{
+    tm broken_down = {};
+    char text[32] = "-";
+    if (gmtime_r(&time, &broken_down) != nullptr) {
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &broken_down);
+    }
+    return text;
+}
+
+// The size a client sees: a stub's is its content's.
+bool size_of(const ostrel_google_metadata_t &file, ostrel_google_drive_kind_t kind, uint64_t *size)
+{
+    if (kind == OSTREL_GOOGLE_DRIVE_KIND_STUB) {
+        size_t length = 0;
+        const ostrel_result_t result = ostrel_google_drive_stub_content(&file, nullptr, &length);
+        if (result != OSTREL_SUCCESS) {
+            ostrel_object_free(ostrel_error_get(result));
+            return false;
+        }
+        *size = length;
+        return true;
+    }
+    *size = file.size;
+    return file.size_set && kind == OSTREL_GOOGLE_DRIVE_KIND_FILE;
+}
+
+void live_ls(const LsOptions &ls, const LiveOptions &options)
+{
+    if (ls.json && ls.long_format) {
+        throw Failure{exit_usage, "ls: choose one of -l and --json"};
+    }
+    if (!ls.path.empty()) {
+        throw Failure{exit_usage, "ls: --path lists a folder of a tree listing; a live path names its folder itself"};
+    }
+    Session session(options, "ls");
+    const std::string path = client_path_of(ls.listing);
+    Walker walker(session, ls.root);
+    const ostrel_google_metadata_t &folder = walker.file(path);
+    if (ostrel_google_drive_kind(&folder, nullptr) != OSTREL_GOOGLE_DRIVE_KIND_FOLDER) {
+        throw Failure{exit_refused, "ls: \"" + shown(path) + "\": not a folder"};
+    }
+    ostrel_google_drive_listing_t *raw = nullptr;
+    ostrel_result_t result =
+        ostrel_google_drive_listing_create(session.base(), folder.id, ls.trashed, session.attempts(), &raw);
+    if (result != OSTREL_SUCCESS) {
+        session.fail(path, result);
+    }
+    const std::unique_ptr<ostrel_google_drive_listing_t, void (*)(ostrel_google_drive_listing_t *)> listing(
+        raw, ostrel_google_drive_listing_free);
+    Progress progress("files", 0);
+    result = session.run([&](auto request, auto delay) { return ostrel_google_drive_listing_next(raw, request, delay); },
+                         [&](auto answer) { return ostrel_google_drive_listing_feed(raw, answer); }, -1, [&] {
+                             size_t pages = 0;
+                             const size_t count = ostrel_google_drive_listing_count(raw, &pages);
+                             if (pages > 1) {
+                                 progress.show(count);
+                             }
+                         });
+    if (result != OSTREL_SUCCESS) {
+        session.fail(path, result);
+    }
+    progress.finish();
+    ostrel_google_metadata_t *children = nullptr;
+    size_t count = 0;
+    const ostrel_google_drive_refusal_t *refusals = nullptr;
+    size_t refusal_count = 0;
+    bool incomplete = false;
+    result = ostrel_google_drive_listing_take(raw, &children, &count, &refusals, &refusal_count, &incomplete);
+    if (result != OSTREL_SUCCESS) {
+        session.fail(path, result);
+    }
+    const auto release = [&] {
+        for (size_t i = 0; i < count; ++i) {
+            ostrel_google_metadata_destroy(&children[i]);
+        }
+        std::free(children);
+        children = nullptr;
+    };
+    try {
+        static char buffer[1 << 16];
+        std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+        for (size_t i = 0; i < count; ++i) {
+            print_listed(ls, children[i], client_name_of(children[i]));
+        }
+    } catch (...) {
+        release();
+        throw;
+    }
+    release();
+    if (incomplete) {
+        say("ls: \"" + shown(path) + "\": warning: Drive did not search everything (incompleteSearch): files may be "
+                                     "missing");
+    }
+    for (size_t i = 0; i < refusal_count; ++i) {
+        say("ls: \"" + shown(path) + "\": file " + (refusals[i].id != nullptr ? shown(refusals[i].id) : "without id")
+            + " left out: " + safe(refusals[i].reason));
+    }
+    if (refusal_count > 0) {
+        throw Failure{exit_refused, "ls: \"" + shown(path) + "\": " + std::to_string(refusal_count)
+                                        + (refusal_count == 1 ? " file was" : " files were") + " left out"};
+    }
+}
+
+// resolve: each folder on the way is a walk of its own prefix, so the table
+// shows what each element opens.
+int live_resolve(const std::vector<std::string> &arguments, const std::string &root, bool json,
+                 const LiveOptions &options)
+{
+    Session session(options, "resolve");
+    Walker walker(session, root);
+    int status = 0;
+    for (const std::string &argument : arguments) {
+        if (!is_live(argument)) {
+            throw Failure{exit_usage, "resolve: \"" + shown(argument) + "\": mix no listing with live paths"};
+        }
+        const std::string path = client_path_of(argument);
+        struct Step {
+            std::string client_name, id, drive_name, mime_type;
+        };
+        std::vector<Step> steps;
+        std::string root_id;
+        std::string prefix_path;
+        std::vector<std::string> elements;
+        for (size_t start = 0; start <= path.size();) {
+            size_t end = path.find('/', start);
+            end = end == std::string::npos ? path.size() : end;
+            if (end > start) {
+                elements.push_back(path.substr(start, end - start));
+            }
+            start = end + 1;
+        }
+        try {
+            const ostrel_google_metadata_t &top = walker.file("/");
+            root_id = top.id != nullptr ? top.id : "root";
+            for (const std::string &element : elements) {
+                prefix_path += "/" + element;
+                const ostrel_google_metadata_t *file = nullptr;
+                const ostrel_result_t result = walker.walk(prefix_path, false, &file);
+                if (result != OSTREL_SUCCESS) {
+                    throw Failure{exit_refused, refusal_line("resolve", path, result)};
+                }
+                if (element == "." || element == "..") {
+                    if (element == "..") {
+                        steps.pop_back();
+                    }
+                    continue;
+                }
+                steps.push_back({client_name_of(*file), file->id != nullptr ? file->id : "",
+                                 file->name != nullptr ? file->name : "", file->mime_type != nullptr ? file->mime_type : ""});
+            }
+        } catch (const Failure &failure) {
+            say(failure.message);
+            status = exit_refused;
+            continue;
+        }
+        if (json) {
+            std::vector<std::string> objects;
+            for (const Step &step : steps) {
+                objects.push_back(JsonLine()
+                                      .text("clientName", step.client_name)
+                                      .text("id", step.id)
+                                      .text("driveName", step.drive_name)
+                                      .text("mimeType", step.mime_type)
+                                      .object());
+            }
+            JsonLine().text("path", path).text("root", root_id).raw("steps", json_array_of(objects)).write();
+            continue;
+        }
+        std::vector<std::vector<std::string>> rows = {{"CLIENT NAME", "ID", "DRIVE NAME", "MIME TYPE"},
+                                                      {"/", shown(root_id), "-", "(root)"}};
+        for (const Step &step : steps) {
+            rows.push_back({shown(step.client_name), shown(step.id), "\"" + shown(step.drive_name) + "\"",
+                            shown(step.mime_type)});
+        }
+        write_out(shown(path) + "\n");
+        print_table(rows);
+    }
+    return status;
+}
+
+int live_stat(const Live &live)
+{
+    Session session(live.options, "stat");
+    const std::string path = client_path_of(live.path);
+    Walker walker(session, live.root);
+    const ostrel_google_metadata_t &file = walker.file(path);
+    const char *export_mime = nullptr;
+    const ostrel_google_drive_kind_t kind = ostrel_google_drive_kind(&file, &export_mime);
+    uint64_t size = 0;
+    const bool sized = size_of(file, kind, &size);
+    const std::string client = path == "/" ? "/" : client_name_of(file);
+    const char *md5 = file.md5_checksum[0] != '\0' ? file.md5_checksum : nullptr;
+    if (live.json) {
+        JsonLine()
+            .text("path", path)
+            .text("clientName", client)
+            .text_or_null("driveName", file.name)
+            .text("type", kind_word(kind))
+            .text_or_null("mimeType", file.mime_type)
+            .text_or_null("exportMimeType", export_mime)
+            .text_or_null("id", file.id)
+            .text_or_null("size", sized ? std::to_string(size).c_str() : nullptr)
+            .text_or_null("modifiedTime", file.modified_time_set ? utc(file.modified_time).c_str() : nullptr)
+            .text_or_null("md5Checksum", md5)
+            .boolean("trashed", file.trashed_set && file.trashed)
+            .write();
+        return 0;
+    }
+    const auto or_dash = [](const char *text) { return text != nullptr ? shown(text) : std::string("-"); };
+    print_table({{"path:", shown(path)},
+                 {"client name:", shown(client)},
+                 {"drive name:", file.name != nullptr ? "\"" + shown(file.name) + "\"" : "-"},
+                 {"type:", std::string(kind_word(kind)) + (export_mime != nullptr ? " [" + std::string(export_mime) + "]" : "")},
+                 {"mime type:", or_dash(file.mime_type)},
+                 {"id:", or_dash(file.id)},
+                 {"size:", sized ? std::to_string(size) : "-"},
+                 {"modified:", file.modified_time_set ? utc(file.modified_time) : "-"},
+                 {"md5:", or_dash(md5)}});
+    return 0;
+}
+
+int live_mkdir(const Live &live)
+{
+    Session session(live.options, "mkdir");
+    const std::string path = client_path_of(live.path);
+    Walker walker(session, live.root);
+    // Drive keeps two folders of one name side by side: never make a second.
+    const ostrel_google_metadata_t *existing = nullptr;
+    ostrel_result_t result = walker.walk(path, false, &existing);
+    if (result == OSTREL_SUCCESS) {
+        throw Failure{exit_refused, "mkdir: \"" + shown(path) + "\": exists"};
+    }
+    if (!is_ftp(result, 550)) {
+        session.fail(path, result);
+    }
+    ostrel_object_free(ostrel_error_get(result));
+    const ostrel_google_metadata_t &parent = walker.file(path, true);
+    const char *name = walker.last_name();
+    if (name == nullptr) {
+        throw Failure{exit_usage, "mkdir: \"" + shown(path) + "\": no folder name at the end"};
+    }
+    Reply reply;
+    result = session.send_one(
+        [&](RequestPtr *request) {
+            ostrel_google_drive_request_t *raw = nullptr;
+            const ostrel_result_t r = ostrel_google_drive_request_create_folder(session.base(), parent.id, name, &raw);
+            request->reset(raw);
+            return r;
+        },
+        "Creating a folder", path, &reply);
+    if (result != OSTREL_SUCCESS) {
+        session.fail(path, result);
+    }
+    return 0;
+}
+
+// The local file of a download: LOCAL.part, renamed to LOCAL when complete;
+// standard output for "-".
+class Target {
+public:
+    explicit Target(const std::string &local) : local_(local)
+    {
+        if (local == "-") {
+            fd_ = STDOUT_FILENO;
+            return;
+        }
+        part_ = local + ".part";
+        fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd_ < 0) {
+            throw Failure{exit_refused, "get: \"" + shown(part_) + "\": " + std::strerror(errno)};
+        }
+    }
+    ~Target()
+    {
+        if (!part_.empty()) {
+            ::close(fd_);
+            ::unlink(part_.c_str());
+        }
+    }
+    Target(const Target &) = delete;
+    Target &operator=(const Target &) = delete;
+
+    bool write(const char *data, size_t length)
+    {
+        while (length > 0) {
+            const ssize_t done = ::write(fd_, data, length);
+            if (done < 0 && errno == EINTR) {
+                continue;
+            }
+            if (done <= 0) {
+                error_ = errno != 0 ? errno : EIO;
+                return false;
+            }
+            data += done;
+            length -= static_cast<size_t>(done);
+        }
+        return true;
+    }
+    [[nodiscard]] int error() const { return error_; }
+    [[nodiscard]] const std::string &name() const { return part_.empty() ? local_ : part_; }
+
+    void commit()
+    {
+        if (part_.empty()) {
+            return;
+        }
+        if (::close(fd_) != 0 || ::rename(part_.c_str(), local_.c_str()) != 0) {
+            throw Failure{exit_refused, "get: \"" + shown(local_) + "\": " + std::strerror(errno)};
+        }
+        part_.clear();
+    }
+
+private:
+    std::string local_;
+    std::string part_;
+    int fd_ = -1;
+    int error_ = 0;
+};
+
+int live_get(const Live &live)
+{
+    Session session(live.options, "get");
+    const std::string path = client_path_of(live.path);
+    Walker walker(session, live.root);
+    const ostrel_google_metadata_t &file = walker.file(path);
+    const char *export_mime = nullptr;
+    const ostrel_google_drive_kind_t kind = ostrel_google_drive_kind(&file, &export_mime);
+    std::string local = live.local;
+    if (local.empty()) {
+        local = client_name_of(file);
+    }
+    if (kind == OSTREL_GOOGLE_DRIVE_KIND_FOLDER || kind == OSTREL_GOOGLE_DRIVE_KIND_NO_CONTENT) {
+        ostrel_google_drive_request_t *none = nullptr;
+        uint64_t skip = 0;
+        const ostrel_result_t result = ostrel_google_drive_request_read(session.base(), &file, live.offset, 0, &none, &skip);
+        ostrel_google_drive_request_free(none);
+        session.fail(path, result);
+    }
+    Target target(local);
+    Md5 md5;
+    const bool whole = live.offset == 0;
+    if (kind == OSTREL_GOOGLE_DRIVE_KIND_STUB) {
+        char *content = nullptr;
+        size_t length = 0;
+        const ostrel_result_t result = ostrel_google_drive_stub_content(&file, &content, &length);
+        if (result != OSTREL_SUCCESS) {
+            session.fail(path, result);
+        }
+        const bool written = live.offset >= length || target.write(content + live.offset, length - live.offset);
+        std::free(content);
+        if (!written) {
+            throw Failure{exit_refused, "get: \"" + shown(target.name()) + "\": " + std::strerror(target.error())};
+        }
+        target.commit();
+        return 0;
+    }
+    uint64_t got = 0;
+    Progress progress("bytes", file.size_set && kind == OSTREL_GOOGLE_DRIVE_KIND_FILE ? file.size - std::min<uint64_t>(file.size, live.offset) : 0);
+    const Sink sink = [&](const char *data, size_t length) {
+        if (!target.write(data, length)) {
+            return false;
+        }
+        if (whole) {
+            md5.update(data, length);
+        }
+        got += length;
+        progress.show(got);
+        return true;
+    };
+    Reply reply;
+    // A try cut short goes on from the bytes written: a file by its range,
+    // an export (which has none) by dropping what was written already.
+    const ostrel_result_t result = session.send_one(
+        [&](RequestPtr *request) {
+            ostrel_google_drive_request_t *raw = nullptr;
+            uint64_t skip = 0;
+            const ostrel_result_t r =
+                ostrel_google_drive_request_read(session.base(), &file, live.offset + got, 0, &raw, &skip);
+            request->reset(raw);
+            return r;
+        },
+        "Reading a file", path, &reply, &sink, [&] {
+            return kind == OSTREL_GOOGLE_DRIVE_KIND_EXPORT ? live.offset + got : 0;
+        });
+    if (target.error() != 0) {
+        throw Failure{exit_refused, "get: \"" + shown(target.name()) + "\": " + std::strerror(target.error())};
+    }
+    if (result != OSTREL_SUCCESS) {
+        session.fail(path, result);
+    }
+    progress.finish();
+    if (whole && kind == OSTREL_GOOGLE_DRIVE_KIND_FILE && file.md5_checksum[0] != '\0') {
+        const std::string local_md5 = md5.hex();
+        if (local_md5 != file.md5_checksum) {
+            throw Failure{exit_refused, "get: \"" + shown(path) + "\": the bytes read have MD5 " + local_md5
+                                            + ", Drive says " + shown(file.md5_checksum) + "; nothing was kept"};
+        }
+    }
+    target.commit();
+    return 0;
+}
+
+int live_put(const Live &live)
+{
+    const std::string path = client_path_of(live.path);
+    if (live.chunk_size % OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_UNIT != 0) {
+        throw Failure{exit_usage, "put: --chunk-size: " + std::to_string(live.chunk_size)
+                                      + " is not a multiple of 256 KiB (262144 bytes)"};
+    }
+    // The name is judged before anything is sent: the library refuses an
+    // export suffix in a name to be written.
+    const std::string last = path.substr(path.find_last_of('/') + 1);
+    if (last.empty() || last == "." || last == "..") {
+        throw Failure{exit_usage, "put: \"" + shown(path) + "\": no file name at the end"};
+    }
+    {
+        ostrel_google_drive_upload_t *trial = nullptr;
+        const ostrel_result_t result =
+            ostrel_google_drive_upload_create(nullptr, "root", last.c_str(), 0, live.chunk_size, 1, &trial);
+        ostrel_google_drive_upload_free(trial);
+        if (result != OSTREL_SUCCESS) {
+            throw Failure{exit_refused, refusal_line("put", path, result)};
+        }
+    }
+    const int fd = ::open(live.local.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info = {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int error = fd < 0 ? errno : EINVAL;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        throw Failure{exit_refused, "put: \"" + shown(live.local) + "\": "
+                                        + (error == EINVAL ? "not a regular file" : std::strerror(error))};
+    }
+    const std::unique_ptr<int, void (*)(int *)> closer(new int(fd), [](int *f) {
+        ::close(*f);
+        delete f;
+    });
+    const uint64_t total = static_cast<uint64_t>(info.st_size);
+    Md5 md5;
+    {
+        std::vector<char> buffer(1 << 20);
+        for (uint64_t at = 0; at < total;) {
+            const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(at));
+            if (got <= 0) {
+                throw Failure{exit_refused, "put: \"" + shown(live.local) + "\": "
+                                                + (got < 0 ? std::strerror(errno) : "shrank while read")};
+            }
+            md5.update(buffer.data(), static_cast<size_t>(got));
+            at += static_cast<uint64_t>(got);
+        }
+    }
+    const std::string local_md5 = md5.hex();
+
+    Session session(live.options, "put");
+    Walker walker(session, live.root);
+    const ostrel_google_metadata_t *existing = nullptr;
+    ostrel_result_t result = walker.walk(path, false, &existing);
+    if (result == OSTREL_SUCCESS) {
+        throw Failure{exit_refused, "put: \"" + shown(path)
+                                        + "\": exists; ostrel-gdrive never replaces a file (Drive would keep both)"};
+    }
+    if (!is_ftp(result, 550)) {
+        session.fail(path, result);
+    }
+    ostrel_object_free(ostrel_error_get(result));
+    const ostrel_google_metadata_t &parent = walker.file(path, true);
+    ostrel_google_drive_upload_t *raw = nullptr;
+    result = ostrel_google_drive_upload_create(session.base(), parent.id, walker.last_name(), total, live.chunk_size,
+                                               session.attempts(), &raw);
+    if (result != OSTREL_SUCCESS) {
+        session.fail(path, result);
+    }
+    const std::unique_ptr<ostrel_google_drive_upload_t, void (*)(ostrel_google_drive_upload_t *)> upload(
+        raw, ostrel_google_drive_upload_free);
+    Progress progress("bytes", total);
+    unsigned restarts = 0;
+    result = session.run([&](auto request, auto delay) { return ostrel_google_drive_upload_next(raw, request, delay); },
+                         [&](auto answer) { return ostrel_google_drive_upload_feed(raw, answer); }, fd, [&] {
+                             if (ostrel_google_drive_upload_restarts(raw) != restarts) {
+                                 restarts = ostrel_google_drive_upload_restarts(raw);
+                                 progress.finish();
+                                 say("put: \"" + shown(path)
+                                     + "\": the upload session expired; starting again from byte 0");
+                             }
+                             progress.show(ostrel_google_drive_upload_stored(raw));
+                         });
+    if (result != OSTREL_SUCCESS) {
+        session.fail(path, result);
+    }
+    progress.finish();
+    const ostrel_google_metadata_t *stored = ostrel_google_drive_upload_file(raw);
+    if (stored == nullptr || stored->md5_checksum[0] == '\0') {
+        throw Failure{exit_refused, "put: \"" + shown(path) + "\": Drive gave no MD5 of the stored file to check"};
+    }
+    if (local_md5 != stored->md5_checksum) {
+        throw Failure{exit_refused, "put: \"" + shown(path) + "\": Drive stored bytes with MD5 "
+                                        + shown(stored->md5_checksum) + ", the local file has " + local_md5};
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool is_live(const std::string &argument)
+{
+    return argument.starts_with(prefix);
+}
+
+void add_live_commands(CLI::App &app, CLI::App *ls, CLI::App *resolve, Live &live)
+{
+    const auto options = [&live](CLI::App *command) {
+        command->add_option("--token-file", live.options.token_file,
+                            "Live paths: read the access token from the first line of FILE (OSTREL_GDRIVE_TOKEN "
+                            "wins)")
+            ->type_name("FILE");
+        command->add_option("--token-command", live.options.token_command,
+                            "Live paths: run CMD for the access token (its first line), and once more after a 401, "
+                            "e.g. 'gcloud auth print-access-token'")
+            ->type_name("CMD");
+        command->add_option("--api-url", live.options.api_url,
+                            "Live paths: Drive's API base URL (default OSTREL_GDRIVE_API_URL, else "
+                            "https://www.googleapis.com); http:// only to loopback hosts")
+            ->type_name("URL");
+        command->add_option("--retries", live.options.retries,
+                            "Live paths: tries of each request, the first included (default 5), waiting as Drive asks "
+                            "(exponential backoff, Retry-After)")
+            ->type_name("N")
+            ->check(CLI::Range(1u, 100u));
+    };
+    options(ls);
+    options(resolve);
+    const auto root = [&live](CLI::App *command) {
+        command->add_option("--root", live.root, "Start from this folder or shared drive id instead of My Drive")
+            ->type_name("ID");
+    };
+    live.stat = app.add_subcommand("stat", "Live: one Drive file, with its kind, size and MD5");
+    live.stat->add_option("PATH", live.path, "drive:/PATH")->required();
+    live.stat->add_flag("--json", live.json,
+                        "One JSON object: path, clientName, driveName, type, mimeType, exportMimeType, id, size, "
+                        "modifiedTime, md5Checksum, trashed");
+    root(live.stat);
+    options(live.stat);
+    live.get = app.add_subcommand(
+        "get", "Live: download a file (or export a document) to LOCAL (default: its client name) or - for standard "
+               "output; written to LOCAL.part and renamed when complete, its MD5 checked when whole");
+    live.get->add_option("PATH", live.path, "drive:/PATH")->required();
+    live.get->add_option("LOCAL", live.local, "The local file, or - for standard output");
+    live.get->add_option("--offset", live.offset, "Start at this byte")->type_name("N");
+    root(live.get);
+    options(live.get);
+    live.put = app.add_subcommand(
+        "put", "Live: upload LOCAL as a new file (resumable: a dropped connection goes on where Drive stands), its "
+               "MD5 checked");
+    live.put->add_option("LOCAL", live.local, "The local file")->required();
+    live.put->add_option("PATH", live.path, "drive:/PATH")->required();
+    live.put->add_option("--chunk-size", live.chunk_size,
+                         "Bytes a request, a multiple of 256 KiB (default 8 MiB)")
+        ->type_name("BYTES");
+    root(live.put);
+    options(live.put);
+    live.mkdir = app.add_subcommand("mkdir", "Live: create a folder (refused when the name exists)");
+    live.mkdir->add_option("PATH", live.path, "drive:/PATH")->required();
+    root(live.mkdir);
+    options(live.mkdir);
+}
+
+bool run_live(Live &live, const CLI::App *ls_command, const LsOptions &ls, const CLI::App *resolve_command,
+              const std::string &resolve_listing, const std::vector<std::string> &resolve_paths,
+              const std::string &resolve_root, bool resolve_json, int *status)
+{
+    live.options.trace = ostrel_i_OSTREL_GOOGLE_DRIVE_debug_handle.stream != nullptr;
+    *status = 0;
+    if (*ls_command && is_live(ls.listing)) {
+        live_ls(ls, live.options);
+        return true;
+    }
+    if (*resolve_command && is_live(resolve_listing)) {
+        std::vector<std::string> paths = {resolve_listing};
+        paths.insert(paths.end(), resolve_paths.begin(), resolve_paths.end());
+        *status = live_resolve(paths, resolve_root, resolve_json, live.options);
+        return true;
+    }
+    if (*resolve_command && resolve_paths.empty()) {
+        throw Failure{exit_usage, "PATH is required (see --help)"};
+    }
+    const struct {
+        CLI::App *command;
+        int (*run)(const Live &);
+    } commands[] = {{live.stat, live_stat}, {live.get, live_get}, {live.put, live_put}, {live.mkdir, live_mkdir}};
+    for (const auto &c : commands) {
+        if (*c.command) {
+            if (!is_live(live.path)) {
+                throw Failure{exit_usage, std::string(c.command->get_name()) + ": \"" + shown(live.path)
+                                              + "\" is not a live path (drive:/PATH)"};
+            }
+            *status = c.run(live);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace ostrel::gdrive

@@ -1,0 +1,290 @@
+#include "transport.h"
+
+#include <curl/curl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+#include "output.h"
+#include "tool.h"
+
+namespace ostrel::gdrive {
+
+namespace {
+
+// JSON answers are a page at most (about 1 MB for 1000 files); anything
+// far beyond that is not Drive talking.
+constexpr size_t longest_kept_body = 64u << 20;
+
+struct Exchange {
+    CURL *curl;
+    Reply *reply;
+    const Sink *sink;
+    uint64_t skip;
+    int content_fd;
+    uint64_t offset;
+    uint64_t left;
+    bool too_long = false;
+    bool read_failed = false;
+};
+
+bool successful(CURL *curl)
+{
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    return status >= 200 && status < 300;
+}
+
+size_t on_header(char *data, size_t size, size_t count, void *user)
+{
+    Exchange &x = *static_cast<Exchange *>(user);
+    const size_t length = size * count;
+    std::string_view line(data, length);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
+    if (line.starts_with("HTTP/")) {
+        // A new answer (after a 100 Continue): what the last one said is gone.
+        x.reply->has_range = x.reply->has_location = x.reply->has_retry_after = false;
+        return length;
+    }
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos) {
+        return length;
+    }
+    const std::string_view name = line.substr(0, colon);
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+        value.remove_prefix(1);
+    }
+    const auto is = [&](const char *wanted) {
+        return name.size() == std::strlen(wanted) && strncasecmp(name.data(), wanted, name.size()) == 0;
+    };
+    if (is("Range")) {
+        x.reply->range = value;
+        x.reply->has_range = true;
+    } else if (is("Location")) {
+        x.reply->location = value;
+        x.reply->has_location = true;
+    } else if (is("Retry-After")) {
+        x.reply->retry_after = value;
+        x.reply->has_retry_after = true;
+    }
+    return length;
+}
+
+size_t on_body(char *data, size_t size, size_t count, void *user)
+{
+    Exchange &x = *static_cast<Exchange *>(user);
+    size_t length = size * count;
+    if (x.sink != nullptr && successful(x.curl)) {
+        const size_t dropped = x.skip < length ? static_cast<size_t>(x.skip) : length;
+        x.skip -= dropped;
+        if (length > dropped && !(*x.sink)(data + dropped, length - dropped)) {
+            return CURL_WRITEFUNC_ERROR;
+        }
+        x.reply->delivered += length - dropped;
+        return size * count;
+    }
+    if (x.reply->body.size() + length > longest_kept_body) {
+        x.too_long = true;
+        return CURL_WRITEFUNC_ERROR;
+    }
+    x.reply->body.append(data, length);
+    return length;
+}
+
+size_t on_read(char *buffer, size_t size, size_t count, void *user)
+{
+    Exchange &x = *static_cast<Exchange *>(user);
+    size_t want = size * count;
+    if (want > x.left) {
+        want = static_cast<size_t>(x.left);
+    }
+    if (want == 0) {
+        return 0;
+    }
+    ssize_t got = 0;
+    do {
+        got = ::pread(x.content_fd, buffer, want, static_cast<off_t>(x.offset));
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+        x.read_failed = true;
+        return CURL_READFUNC_ABORT;
+    }
+    x.offset += static_cast<uint64_t>(got);
+    x.left -= static_cast<uint64_t>(got);
+    return static_cast<size_t>(got);
+}
+
+// Headers live in one list a request; freed however send() leaves.
+struct HeaderList {
+    curl_slist *list = nullptr;
+    ~HeaderList() { curl_slist_free_all(list); }
+    void add(const std::string &line) { list = curl_slist_append(list, line.c_str()); }
+};
+
+struct GlobalInit {
+    GlobalInit() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+    ~GlobalInit() { curl_global_cleanup(); }
+};
+
+}  // namespace
+
+ostrel_google_drive_answer_t Reply::answer(unsigned random_ms) const
+{
+    ostrel_google_drive_answer_t a = {};
+    a.status = status;
+    a.body = body.empty() ? nullptr : body.data();
+    a.length = body.size();
+    a.range = has_range ? range.c_str() : nullptr;
+    a.location = has_location ? location.c_str() : nullptr;
+    a.retry_after = has_retry_after ? retry_after.c_str() : nullptr;
+    a.random_ms = random_ms;
+    return a;
+}
+
+Transport::Transport(bool trace) : trace_(trace)
+{
+    static GlobalInit init;
+    curl_ = curl_easy_init();
+    if (curl_ == nullptr) {
+        throw Failure{exit_refused, "libcurl could not start"};
+    }
+}
+
+Transport::~Transport()
+{
+    curl_easy_cleanup(static_cast<CURL *>(curl_));
+}
+
+Reply Transport::send(const ostrel_google_drive_request_t &request, int content_fd, const Sink *sink, uint64_t skip)
+{
+    CURL *curl = static_cast<CURL *>(curl_);
+    // Reset keeps the open connection for the next request.
+    curl_easy_reset(curl);
+    Reply reply;
+    Exchange x{curl, &reply, sink, skip, content_fd, request.data_offset, request.data_length};
+    HeaderList headers;
+    headers.add("Authorization: Bearer " + token_);
+    bool has_content_type = false;
+    for (size_t i = 0; i < request.header_count; ++i) {
+        has_content_type = has_content_type || strcasecmp(request.headers[i].name, "Content-Type") == 0;
+        headers.add(std::string(request.headers[i].name) + ": " + request.headers[i].value);
+    }
+    // Drive answers at once; waiting for a 100 Continue only costs a round trip.
+    headers.add("Expect:");
+    const bool get = std::strcmp(request.method, "GET") == 0;
+    if (!get && !has_content_type) {
+        headers.add("Content-Type:");
+    }
+    curl_easy_setopt(curl, CURLOPT_URL, request.url);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
+    // A transfer that moves nothing for a minute is dropped, and retried.
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L * 1024);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 2L * 1024 * 1024);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "ostrel-gdrive/" OSTREL_GDRIVE_VERSION);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, on_header);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &x);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_body);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &x);
+    if (get) {
+        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    } else {
+        curl_easy_setopt(curl, CURLOPT_POST, 1L);
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method);
+        if (request.data_length > 0) {
+            curl_easy_setopt(curl, CURLOPT_READFUNCTION, on_read);
+            curl_easy_setopt(curl, CURLOPT_READDATA, &x);
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.data_length));
+        } else {
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body_length));
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body != nullptr ? request.body : "");
+        }
+    }
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
+    if (trace_) {
+        std::string line = std::string("debug: ") + request.method + " " + safe(request.url);
+        for (size_t i = 0; i < request.header_count; ++i) {
+            line += std::string(" [") + request.headers[i].name + ": " + safe(request.headers[i].value) + "]";
+        }
+        if (request.data_length > 0) {
+            line += " (" + std::to_string(request.data_length) + " bytes from " + std::to_string(request.data_offset)
+                    + ")";
+        }
+        say(line);
+    }
+    const CURLcode result = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    if (result == CURLE_OK) {
+        reply.status = static_cast<int>(status);
+    } else {
+        // Whatever came is incomplete: to the library, no answer at all.
+        reply.status = 0;
+        reply.failure = x.too_long         ? "an answer longer than " + std::to_string(longest_kept_body >> 20) + " MiB"
+                        : x.read_failed    ? std::string("cannot read the local file: ") + std::strerror(errno)
+                        : status != 0      ? "the answer was cut short (" + std::string(curl_easy_strerror(result)) + ")"
+                                           : std::string(curl_easy_strerror(result));
+        reply.body.clear();
+    }
+    if (trace_) {
+        say("debug: -> " + (reply.status != 0 ? std::to_string(reply.status) : "no answer: " + reply.failure) + ", "
+            + std::to_string(reply.body.size() + reply.delivered) + " bytes"
+            + (reply.has_range ? " [Range: " + safe(reply.range) + "]" : "")
+            + (reply.has_retry_after ? " [Retry-After: " + safe(reply.retry_after) + "]" : ""));
+    }
+    return reply;
+}
+
+std::string refused_api_url(std::string_view url)
+{
+    const auto starts = [&](std::string_view prefix) {
+        return url.size() >= prefix.size() && strncasecmp(url.data(), prefix.data(), prefix.size()) == 0;
+    };
+    std::string_view rest;
+    if (starts("https://")) {
+        rest = url.substr(8);
+    } else if (starts("http://")) {
+        rest = url.substr(7);
+    } else {
+        return "not an http:// or https:// URL";
+    }
+    const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    if (authority.empty() || authority.find('@') != std::string_view::npos) {
+        return "no host, or a user name before it";
+    }
+    if (starts("https://")) {
+        return "";
+    }
+    std::string_view host = authority;
+    if (host.front() == '[') {
+        host = host.substr(0, host.find(']') + 1);
+    } else {
+        host = host.substr(0, host.find(':'));
+    }
+    bool loopback = host == "[::1]" || (host.size() == 9 && strncasecmp(host.data(), "localhost", 9) == 0);
+    if (!loopback && host.starts_with("127.")) {
+        int parts = 0;
+        bool digits = true;
+        for (std::string_view left = host; !left.empty();) {
+            const std::string_view part = left.substr(0, left.find('.'));
+            left.remove_prefix(std::min(left.size(), part.size() + 1));
+            digits = digits && !part.empty() && part.size() <= 3
+                     && part.find_first_not_of("0123456789") == std::string_view::npos && std::stoi(std::string(part)) < 256;
+            ++parts;
+        }
+        loopback = digits && parts == 4 && !host.ends_with(".");
+    }
+    return loopback ? "" : "plain http:// is refused except to a loopback host (127.0.0.0/8, [::1], localhost): "
+                           "the token would cross the network unencrypted";
+}
+
+}  // namespace ostrel::gdrive

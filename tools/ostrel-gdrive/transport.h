@@ -1,0 +1,67 @@
+// HTTP for the live commands: one request the library built, sent as it is
+// with the caller's token, and Drive's answer. The only place that knows
+// libcurl; it decides nothing about Drive.
+#ifndef OSTREL_GDRIVE_TRANSPORT_H
+#define OSTREL_GDRIVE_TRANSPORT_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "ostrel_google_drive_common.h"
+
+namespace ostrel::gdrive {
+
+// What came back for one request. status 0: no answer (refused, dropped,
+// cut short, timed out), and failure says why.
+struct Reply {
+    int status = 0;
+    std::string body;
+    std::string range;
+    std::string location;
+    std::string retry_after;
+    bool has_range = false;
+    bool has_location = false;
+    bool has_retry_after = false;
+    std::string failure;
+    uint64_t delivered = 0;  // bytes handed to a sink
+
+    // The library's view of it; valid while the reply lives.
+    [[nodiscard]] ostrel_google_drive_answer_t answer(unsigned random_ms) const;
+};
+
+// Takes the bytes of a 2xx body; false stops the transfer.
+using Sink = std::function<bool(const char *data, size_t length)>;
+
+class Transport {
+public:
+    // trace: one line on standard error for each request and answer, the
+    // Authorization header never among them.
+    explicit Transport(bool trace);
+    ~Transport();
+    Transport(const Transport &) = delete;
+    Transport &operator=(const Transport &) = delete;
+
+    void set_token(std::string token) { token_ = std::move(token); }
+
+    // Sends request. Its data_length bytes from data_offset are read from
+    // content_fd (upload chunks). A 2xx body goes to sink when one is
+    // given, after its first skip bytes are dropped; any other body, and
+    // every body without a sink, is kept in the reply.
+    [[nodiscard]] Reply send(const ostrel_google_drive_request_t &request, int content_fd = -1,
+                             const Sink *sink = nullptr, uint64_t skip = 0);
+
+private:
+    void *curl_;
+    bool trace_;
+    std::string token_;
+};
+
+// Whether an API base URL may be used: https, or http to a loopback host
+// (127.0.0.0/8, [::1], localhost). Empty when it may; else why not.
+[[nodiscard]] std::string refused_api_url(std::string_view url);
+
+}  // namespace ostrel::gdrive
+
+#endif
