@@ -286,7 +286,8 @@ TEST(Cli, TheManualAndReadmeCoverEveryCommandOptionAndExitStatus)
         }
         return out;
     };
-    const std::vector<std::string> commands = {"ls", "resolve", "query", "in", "out", "split", "expand", "formats"};
+    const std::vector<std::string> commands = {"ls",     "resolve", "query", "in",  "out", "split",
+                                               "expand", "formats", "stat",  "get", "put", "mkdir"};
     std::vector<std::string> words = commands;
     const std::string tool_help = run({"--help"}).out;
     for (const char *status : {"0 success", "1 refused input", "2 usage error"}) {
@@ -339,9 +340,10 @@ TEST(Cli, BashCompletionOffersCommandsOptionsAndExportFormats)
         const char *typed;
         const char *replies;
     } cases[] = {
-        {"", "ls\nresolve\nquery\nin\nout\nsplit\nexpand\nformats\n"},
-        {"--export documents=pdf s", "split\n"},
-        {"ls -", "--export\n--config\n--debug\n-h\n--help\n-l\n--long\n--json\n--ids\n--trashed\n--path\n--root\n"},
+        {"", "ls\nresolve\nquery\nin\nout\nsplit\nexpand\nformats\nstat\nget\nput\nmkdir\n"},
+        {"--export documents=pdf s", "split\nstat\n"},
+        {"ls -", "--export\n--config\n--debug\n-h\n--help\n-l\n--long\n--json\n--ids\n--trashed\n--path\n--root\n"
+                 "--token-file\n--token-command\n--api-url\n--retries\n"},
         {"--export ", "documents=\nspreadsheets=\npresentations=\ndrawings=\n"},
         // Readline replaces what follows the last "=".
         {"--export documents=p", "pdf\n"},
@@ -355,7 +357,8 @@ TEST(Cli, BashCompletionOffersCommandsOptionsAndExportFormats)
         EXPECT_EQ(completed(c.typed), c.replies);
     }
     // Every option a command's --help names is offered.
-    for (const char *command : {"ls", "resolve", "query", "in", "out", "split", "expand", "formats"}) {
+    for (const char *command :
+         {"ls", "resolve", "query", "in", "out", "split", "expand", "formats", "stat", "get", "put", "mkdir"}) {
         SCOPED_TRACE(command);
         const std::string offered = "\n" + completed(std::string(command) + " -");
         std::istringstream help(run({command, "--help"}).out);
@@ -570,9 +573,9 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
         {"unknown option", {"ls", "--bogus", example}, 2,
          "ostrel-gdrive: The following argument was not expected: --bogus (see --help)\n"},
         {"no command", {}, 2,
-         "ostrel-gdrive: a command is required (commands: ls, resolve, query, in, out, split, expand, formats) (see --help)\n"},
+         "ostrel-gdrive: a command is required (commands: ls, resolve, query, in, out, split, expand, formats, stat, get, put, mkdir) (see --help)\n"},
         {"unknown command", {"--export", "documents=pdf", "lss", example}, 2,
-         "ostrel-gdrive: unknown command \"lss\" (commands: ls, resolve, query, in, out, split, expand, formats) (see --help)\n"},
+         "ostrel-gdrive: unknown command \"lss\" (commands: ls, resolve, query, in, out, split, expand, formats, stat, get, put, mkdir) (see --help)\n"},
         {"option twice", {"--export", "documents=pdf", "ls", "--export", "drawings=png", example}, 2,
          "ostrel-gdrive: --export given 2 times; give it once (see --help)\n"},
         {"unknown trace level", {"--debug", "FOO", "formats"}, 2,

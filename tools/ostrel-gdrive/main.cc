@@ -111,12 +111,14 @@ int main(int argc, char **argv)
          "it, e.g. ALL or TRACE|ERROR",
          "LEVELS");
     app.footer(
-        "Exit status: 0 success, 1 refused input (bad listing, refused name, bad configuration file), 2 usage error.\n"
+        "Exit status: 0 success, 1 refused input (bad listing, refused name, bad configuration file) or Drive's "
+        "refusal, 2 usage error.\n"
         "Examples:\n"
         "  ostrel-gdrive ls -l --export documents=pdf,spreadsheets=xlsx my-drive.json\n"
         "  ostrel-gdrive in --write 'notes{export-gdoc}.pdf'\n"
         "  ostrel-gdrive split /projects/report.{ID1AbC}.gdoc\n"
-        "  ostrel-gdrive resolve my-drive-tree.json '/Projects/2024/Budget 2024.pdf'\n");
+        "  ostrel-gdrive resolve my-drive-tree.json '/Projects/2024/Budget 2024.pdf'\n"
+        "  OSTREL_GDRIVE_TOKEN=$(gcloud auth print-access-token) ostrel-gdrive ls -l drive:/\n");
 
     LsOptions ls;
     CLI::App *ls_command = app.add_subcommand(

@@ -1,12 +1,18 @@
 # Bash completion for ostrel-gdrive: commands, options, --export formats
-# (asked of the tool itself, so they are the library's) and files.
+# (asked of the tool itself, so they are the library's) and files; drive:
+# paths are not completed, since that would ask Drive.
 
 _ostrel_gdrive_options()
 {
     local common="--export --config --debug -h --help"
+    local live="--token-file --token-command --api-url --retries"
     case $1 in
-        ls) echo "$common -l --long --json --ids --trashed --path --root" ;;
-        resolve) echo "$common --json --root" ;;
+        ls) echo "$common -l --long --json --ids --trashed --path --root $live" ;;
+        resolve) echo "$common --json --root $live" ;;
+        stat) echo "$common --json --root $live" ;;
+        get) echo "$common --offset --root $live" ;;
+        put) echo "$common --chunk-size --root $live" ;;
+        mkdir) echo "$common --root $live" ;;
         query) echo "$common --json --parent" ;;
         in | split) echo "$common --json --write" ;;
         out) echo "$common --json --name --mime --id" ;;
@@ -53,7 +59,8 @@ _ostrel_gdrive()
     local command="" i
     for ((i = 1; i < last; i++)); do
         case ${words[i]} in
-            --export | --config | --debug | --path | --root | --parent | --name | --mime | --id) ((i++)) ;;
+            --export | --config | --debug | --path | --root | --parent | --name | --mime | --id | --token-file | \
+                --token-command | --api-url | --retries | --offset | --chunk-size) ((i++)) ;;
             -*) ;;
             *)
                 [[ -z $command ]] && command=${words[i]}
@@ -67,18 +74,19 @@ _ostrel_gdrive()
             mapfile -t COMPREPLY < <(_ostrel_gdrive_exports "${words[0]}" "$cur")
             [[ ${COMPREPLY[0]-} == *= ]] && compopt -o nospace 2>/dev/null
             ;;
-        --config)
+        --config | --token-file)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             ;;
         --debug) mapfile -t COMPREPLY < <(compgen -W "ALL TRACE DEBUG INFO WARN ERROR" -- "$cur") ;;
-        --path | --root | --parent | --name | --mime | --id) ;;
+        --path | --root | --parent | --name | --mime | --id | --token-command | --api-url | --retries | --offset | \
+            --chunk-size) ;;
         *)
             if [[ $cur == -* ]]; then
                 mapfile -t COMPREPLY < <(compgen -W "$(_ostrel_gdrive_options "$command")" -- "$cur")
             elif [[ -z $command ]]; then
-                mapfile -t COMPREPLY < <(compgen -W "ls resolve query in out split expand formats" -- "$cur")
-            elif [[ $command == ls || $command == resolve ]]; then
+                mapfile -t COMPREPLY < <(compgen -W "ls resolve query in out split expand formats stat get put mkdir" -- "$cur")
+            elif [[ $command == ls || $command == resolve || $command == get || $command == put ]]; then
                 compopt -o filenames 2>/dev/null
                 mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             fi
