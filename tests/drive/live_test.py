@@ -166,6 +166,9 @@ class Live(unittest.TestCase):
         for args, want in ((["drive:/range.bin", "range.bin"], whole),
                            (["--offset", "123457", "drive:/range.bin", "range.bin"], whole[123457:]),
                            (["--export", "documents=txt", "get", "drive:/memo{export-gdoc}.txt", "range.bin"], b"memo text\n"),
+                           (["drive:/Top level notes.gdoc", "range.bin"],
+                            b'{"url": "https://drive.google.com/open?id=1T058Toplev", "id": "1T058Toplev", '
+                            b'"mimeType": "application/vnd.google-apps.document"}\n'),
                            (["--export", "documents=txt", "get", "--offset", "5", "drive:/memo{export-gdoc}.txt", "range.bin"],
                             b"text\n")):
             with self.subTest(args=args):

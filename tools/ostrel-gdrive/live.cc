@@ -16,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "files.h"
 #include "output.h"
 #include "token.h"
 #include "tool.h"
@@ -342,23 +343,6 @@ private:
     std::unique_ptr<ostrel_google_drive_walk_t, WalkFree> walk_;
 };
 
-const char *kind_word(ostrel_google_drive_kind_t kind)
-{
-    switch (kind) {
-    case OSTREL_GOOGLE_DRIVE_KIND_FOLDER:
-        return "folder";
-    case OSTREL_GOOGLE_DRIVE_KIND_EXPORT:
-        return "export";
-    case OSTREL_GOOGLE_DRIVE_KIND_STUB:
-        return "stub";
-    case OSTREL_GOOGLE_DRIVE_KIND_NO_CONTENT:
-        return "no-content";
-    case OSTREL_GOOGLE_DRIVE_KIND_FILE:
-        break;
-    }
-    return "file";
-}
-
 std::string utc(time_t time)
 {
     tm broken_down = {};
@@ -557,7 +541,7 @@ int live_stat(const Live &live)
             .text("path", path)
             .text("clientName", client)
             .text_or_null("driveName", file.name)
-            .text("type", kind_word(kind))
+            .text("type", kind_of(file, &export_mime))
             .text_or_null("mimeType", file.mime_type)
             .text_or_null("exportMimeType", export_mime)
             .text_or_null("id", file.id)
@@ -572,7 +556,7 @@ int live_stat(const Live &live)
     print_table({{"path:", shown(path)},
                  {"client name:", shown(client)},
                  {"drive name:", file.name != nullptr ? "\"" + shown(file.name) + "\"" : "-"},
-                 {"type:", std::string(kind_word(kind)) + (export_mime != nullptr ? " [" + std::string(export_mime) + "]" : "")},
+                 {"type:", std::string(kind_of(file, &export_mime)) + (export_mime != nullptr ? " [" + std::string(export_mime) + "]" : "")},
                  {"mime type:", or_dash(file.mime_type)},
                  {"id:", or_dash(file.id)},
                  {"size:", sized ? std::to_string(size) : "-"},
@@ -734,6 +718,9 @@ int live_get(const Live &live)
     // an export (which has none) by dropping what was written already.
     const ostrel_result_t result = session.send_one(
         [&](RequestPtr *request) {
+            if (target.error() != 0) {
+                throw Failure{exit_refused, "get: \"" + shown(target.name()) + "\": " + std::strerror(target.error())};
+            }
             ostrel_google_drive_request_t *raw = nullptr;
             uint64_t skip = 0;
             const ostrel_result_t r =
