@@ -146,6 +146,7 @@ class Live(unittest.TestCase):
                 self.assertEqual(out, self.content(file_id))
                 self.assertEqual(len(self.log()), 4)  # root, two narrow queries, the content
 
+    @unittest.skipIf(os.environ.get("OSTREL_SANITIZED"), "a sanitized tool's resident size is mostly shadow memory")
     def test_memory_stays_bounded_for_a_huge_folder(self):
         environment = {"PATH": os.environ.get("PATH", ""), "OSTREL_GDRIVE_API_URL": self.url,
                        "OSTREL_GDRIVE_TOKEN": TOKEN}
