@@ -476,8 +476,12 @@ int live_resolve(const std::vector<std::string> &arguments, const std::string &r
             start = end + 1;
         }
         try {
-            const ostrel_google_metadata_t &top = walker.file("/");
-            root_id = top.id != nullptr ? top.id : "root";
+            const ostrel_google_metadata_t *top = nullptr;
+            const ostrel_result_t reached = walker.walk("/", false, &top);
+            if (reached != OSTREL_SUCCESS) {
+                throw Failure{exit_refused, refusal_line("resolve", path, reached)};
+            }
+            root_id = top->id != nullptr ? top->id : "root";
             for (const std::string &element : elements) {
                 prefix_path += "/" + element;
                 const ostrel_google_metadata_t *file = nullptr;
