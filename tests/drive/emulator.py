@@ -859,6 +859,9 @@ class Session:
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "DriveEmulator/1"
+    # Headers and body go out in separate writes: with Nagle's algorithm, a
+    # kept-alive connection waits out the client's delayed ACK (40 ms) on each.
+    disable_nagle_algorithm = True
     timeout = 60
 
     def version_string(self):
