@@ -92,16 +92,16 @@ bool FileReader::next(File *file, bool with_trashed)
     }
 }
 
-void finish_listing(const Listing &listing, const FileReader &files)
+std::string finish_listing(const Listing &listing, const FileReader &files)
 {
     for (const std::string &warning : listing.warnings()) {
         say(warning);
     }
-    if (files.unnamed() != 0) {
-        throw Failure{exit_refused, listing.name() + ": " + std::to_string(files.unnamed())
-                                        + (files.unnamed() == 1 ? " file was" : " files were")
-                                        + " left out for want of a name"};
+    if (files.unnamed() == 0) {
+        return "";
     }
+    return listing.name() + ": " + std::to_string(files.unnamed())
+           + (files.unnamed() == 1 ? " file was" : " files were") + " left out for want of a name";
 }
 
 const char *kind_of(const ostrel_google_metadata_t &m, const char **export_mime)
