@@ -540,6 +540,18 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
         = write_temp("unnamed.ndjson", "{\"id\": \"1a\", \"name\": \"a\"}\n{\"id\": \"1b\"}\n{\"size\": \"3\"}\n");
     const std::string blank_column = write_temp("blank.ndjson", "{\"name\": \"a\"}\n   {\"name\": \"b\"\n");
     const std::string hostile_json = write_temp("hostile.json", "[{\"name\": \"a\xe2\x80\xae\n\"}]");
+    const std::string empty = write_temp("empty.json", "");
+    const std::string blanks = write_temp("blanks.json", " \n\t\r\n");
+    const std::string nul_after_page = write_temp("nul.json", std::string("{\"files\": []}\n  \0\0", 18));
+    const std::string nul_in_name = write_temp("nul-name.json", "[{\"name\": \"a\\u0000b\"}]");
+    // A page that starts within its line: its columns count from the line's start.
+    const std::string second_on_line = write_temp("second.json", "{\"files\": []} {\"files\": [1,}\n");
+    const std::string second_line_on = write_temp("second-next.json", "{\"files\": []} {\"files\": [\n1,}\n");
+    std::string many_roots_text;
+    for (int i = 0; i < 7; ++i) {
+        many_roots_text += "{\"id\": \"f" + std::to_string(i) + "\", \"name\": \"x\", \"parents\": [\"0R" + std::to_string(i) + "\"]}\n";
+    }
+    const std::string many_roots = write_temp("many-roots.ndjson", many_roots_text);
     const ErrorCase cases[] = {
         {"bad JSON", {"ls", bad_json}, 1,
          "ostrel-gdrive: " + bad_json + ":3:12: invalid JSON: unexpected token near '}'\n"},
@@ -567,8 +579,49 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
          "ostrel-gdrive: in: \"a/b\" refused: a name cannot hold \"/\"; see \"ostrel-gdrive split\" for paths\n"},
         {"bad configuration", {"--config", bad_config, "formats"}, 1,
          "ostrel-gdrive: " + bad_config + ": Syntax error line 2\n"},
-        {"unknown option", {"ls", "--bogus", example}, 2,
-         "ostrel-gdrive: The following argument was not expected: --bogus (see --help)\n"},
+        {"unknown option", {"ls", "--bogus", example}, 2, "ostrel-gdrive: unknown option \"--bogus\" (see --help)\n"},
+        {"unknown option first", {"--bogus"}, 2, "ostrel-gdrive: unknown option \"--bogus\" (see --help)\n"},
+        {"unknown short option", {"-V"}, 2, "ostrel-gdrive: unknown option \"-V\" (see --help)\n"},
+        {"unknown option with a value", {"out", "--name", "-V", "--mine=x"}, 2,
+         "ostrel-gdrive: unknown option \"--mine\" (see --help)\n"},
+        {"value option twice", {"ls", "--path", "/a", "--path=/b", tree}, 2,
+         "ostrel-gdrive: --path given 2 times; give it once (see --help)\n"},
+        {"value option three times", {"out", "--name", "a", "--id", "1", "--id", "2", "--id", "3"}, 2,
+         "ostrel-gdrive: --id given 3 times; give it once (see --help)\n"},
+        {"kind twice in --export", {"--export", "documents=pdf,drawings=png,documents=odt", "formats"}, 2,
+         "ostrel-gdrive: --export documents= given 2 times; give it once (see --help)\n"},
+        {"zeros", {"ls", "/dev/zero"}, 1, "ostrel-gdrive: /dev/zero:1:1: invalid JSON: \\x00 cannot start a JSON value\n"},
+        {"zeros as a tree", {"resolve", "/dev/zero", "/"}, 1,
+         "ostrel-gdrive: /dev/zero:1:1: invalid JSON: \\x00 cannot start a JSON value\n"},
+        {"NUL after a page", {"ls", nul_after_page}, 1,
+         "ostrel-gdrive: " + nul_after_page + ":2:3: invalid JSON: \\x00 cannot start a JSON value\n"},
+        {"NUL in a name", {"ls", nul_in_name}, 1,
+         "ostrel-gdrive: " + nul_in_name + ":1:20: invalid JSON: a NUL character (\\u0000) in a JSON string near "
+         "'\"a\\\\u0000b\"'\n"},
+        {"error on the first line of a later page", {"ls", second_on_line}, 1,
+         "ostrel-gdrive: " + second_on_line + ":1:28: invalid JSON: unexpected token near '}'\n"},
+        {"error on a later line of a later page", {"ls", second_line_on}, 1,
+         "ostrel-gdrive: " + second_line_on + ":2:3: invalid JSON: unexpected token near '}'\n"},
+        {"empty listing", {"ls", empty}, 1, "ostrel-gdrive: no listing in " + empty + "\n"},
+        {"blank listing", {"ls", blanks}, 1, "ostrel-gdrive: no listing in " + blanks + "\n"},
+        {"/dev/null", {"ls", "/dev/null"}, 1, "ostrel-gdrive: no listing in /dev/null\n"},
+        {"empty standard input", {"ls", "-"}, 1, "ostrel-gdrive: no listing in -\n"},
+        {"empty second file", {"ls", example, empty}, 1, "ostrel-gdrive: no listing in " + empty + "\n"},
+        {"empty tree", {"resolve", blanks, "/"}, 1, "ostrel-gdrive: no listing in " + blanks + "\n"},
+        {"unknown root", {"ls", "--root", "NOPE", "--path", "/", tree}, 1,
+         "ostrel-gdrive: " + tree + ": --root NOPE: no listed file has this id or this parent\n"},
+        {"root not a folder", {"resolve", "--root", "1T014notes", tree, "/"}, 1,
+         "ostrel-gdrive: " + tree + ": --root 1T014notes: \"notes\" (1T014notes) is not a folder\n"},
+        {"root without path", {"ls", "--root", "0AMyDriveRoot", tree}, 2,
+         "ostrel-gdrive: ls: --root is for a tree listing and needs --path (see --help)\n"},
+        {"many roots", {"ls", "--path", "/", many_roots}, 1,
+         "ostrel-gdrive: " + many_roots + ": 7 roots (0R0, 0R1, 0R2, 0R3, 0R4, ...); --root ID picks the one to walk\n"},
+        {"no path to resolve", {"resolve", tree}, 2,
+         "ostrel-gdrive: resolve: PATH or --paths-from FILE is required (see --help)\n"},
+        {"paths and listing both on standard input", {"resolve", "-", "--paths-from", "-"}, 2,
+         "ostrel-gdrive: resolve: the listing and --paths-from cannot both be standard input\n"},
+        {"paths file missing", {"resolve", tree, "--paths-from", missing}, 1,
+         "ostrel-gdrive: --paths-from: " + missing + ": No such file or directory\n"},
         {"no command", {}, 2,
          "ostrel-gdrive: a command is required (commands: ls, resolve, query, in, out, split, expand, formats) (see --help)\n"},
         {"unknown command", {"--export", "documents=pdf", "lss", example}, 2,
@@ -598,13 +651,13 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
              + ": export_spreadsheets = XLSX: \"XLSX\" is not a format for spreadsheets; allowed: pdf, zip, xlsx, "
                "ods, csv, tsv, gsheet\n"},
         {"Drive error reply", {"ls", drive_error}, 1,
-         "ostrel-gdrive: " + drive_error + ": Drive answered 401: Request had invalid authentication credentials.\n"},
+         "ostrel-gdrive: " + drive_error + ":1: Drive answered 401: Request had invalid authentication credentials.\n"},
         {"Drive error reply on one line", {"ls", drive_error_line}, 1,
          "ostrel-gdrive: " + drive_error_line + ":1: Drive answered 403: Rate \\u009b limit\n"},
         {"files not an array", {"ls", files_text}, 1,
-         "ostrel-gdrive: " + files_text + ": not a listing: \"files\" is not an array of file resources\n"},
+         "ostrel-gdrive: " + files_text + ":1: not a listing: \"files\" is not an array of file resources\n"},
         {"files null", {"ls", files_null}, 1,
-         "ostrel-gdrive: " + files_null + ": not a listing: \"files\" is not an array of file resources\n"},
+         "ostrel-gdrive: " + files_null + ":1: not a listing: \"files\" is not an array of file resources\n"},
         {"item not an object", {"ls", item_number}, 1,
          "ostrel-gdrive: " + item_number + ": page 1, item 2: not a file resource (a JSON object)\n"},
         {"bad time", {"ls", bad_time}, 1,
@@ -629,7 +682,7 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
          "ostrel-gdrive: resolve: \"/Projects/none\": 550 PATH_NOT_FOUND: No file in the folder has this name (at "
          "\"/Projects/none\")\n"},
         {"several roots", {"resolve", two_roots, "/x"}, 1,
-         "ostrel-gdrive: " + two_roots + ": several roots (0A, 0B); choose one with --root\n"},
+         "ostrel-gdrive: " + two_roots + ": 2 roots (0A, 0B); --root ID picks the one to walk\n"},
         {"bad parent", {"query", "--parent", "a'b", "x"}, 1,
          "ostrel-gdrive: query: \"x\" refused: 553 INVALID_PATH_NAME: The parent id \"a'b\" is not a Drive file id: "
          "an id is one or more letters, digits, \"_\", \"-\" or blanks\n"},

@@ -85,6 +85,15 @@ bool FileReader::next(File *file, bool with_trashed)
             ++unnamed_;
             continue;
         }
+        // What the library leaves unset is shown as missing: say why.
+        const json_t *size = json_object_get(resource, "size");
+        if (size != nullptr && !m.size_set) {
+            say(who() + "warning: \"size\": not a decimal text (" + dumped(size) + "): shown without it");
+        }
+        const json_t *mime_type = json_object_get(resource, "mimeType");
+        if (mime_type != nullptr && m.mime_type == nullptr) {
+            say(who() + "warning: \"mimeType\": not a text (" + dumped(mime_type) + "): shown without it");
+        }
         json_decref(resource);
         if (with_trashed || !(m.trashed_set && m.trashed)) {
             return true;

@@ -19,7 +19,9 @@ constexpr std::string_view byte_order_mark = "\xef\xbb\xbf";
 std::string json_error_text(const char *text)
 {
     constexpr std::string_view nul = "\\u0000 is not allowed without JSON_ALLOW_NUL";
-    return text == nul ? "a NUL character (\\u0000) in a JSON string" : shown(text);
+    const std::string_view said = text;
+    return said.starts_with(nul) ? "a NUL character (\\u0000) in a JSON string" + shown(said.substr(nul.size()))
+                                 : shown(said);
 }
 
 }  // namespace
