@@ -240,6 +240,38 @@ TEST(Cli, PagesAreOneListingAndIncompleteOnesAreSaid)
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "c\n");
     EXPECT_EQ(result.err, "");
+
+    // Several files are one listing, each in its own layout; a warning
+    // names the file of its page.
+    result = run({"ls", "-", last, pages}, pages);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "a\nb\nc\na\nb\n");
+    EXPECT_EQ(result.err, "ostrel-gdrive: " + pages
+                              + ": warning: the listing ends with a page that has a nextPageToken: it is one page of "
+                                "several, and the files of the pages after it are missing\nostrel-gdrive: <stdin>: "
+                                "warning: Drive did not search everything (incompleteSearch): files may be missing\n");
+    result = run({"ls", "-l", "-l", "--ids", "--ids", "--trashed", "--trashed", last, last});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, run({"ls", "-l", "--ids", "--trashed", last, last}).out);
+    EXPECT_EQ(result.out, "file                   -  -                 c\nfile                   -  -                 c\n");
+}
+
+// What the library leaves out of a resource it cannot read is said, with
+// the resource's place, the key and the value; the rest is shown.
+TEST(Cli, SizesAndMimeTypesThatAreNoneAreWarnedOf)
+{
+    const std::string listing = write_temp(
+        "sizes.json", "{\"files\": [{\"id\": \"1a\", \"name\": \"a\", \"size\": \"-5\"}, {\"name\": \"b\", \"size\": \"1e3\"},\n"
+                      "{\"name\": \"c\", \"size\": 12, \"mimeType\": 5}, {\"name\": \"d\", \"size\": \"12\", \"mimeType\": \"x/y\"}]}");
+    const Outcome result = run({"ls", "-l", listing});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "file                   -  -                 a\nfile                   -  -                 b\n"
+                          "file                   -  -                 c\nfile                  12  -                 d\n");
+    const std::string at = "ostrel-gdrive: " + listing + ": page 1, item ";
+    EXPECT_EQ(result.err, at + "1: file 1a: warning: \"size\": not a decimal text (\"-5\"): shown without it\n" + at
+                              + "2: warning: \"size\": not a decimal text (\"1e3\"): shown without it\n" + at
+                              + "3: warning: \"size\": not a decimal text (12): shown without it\n" + at
+                              + "3: warning: \"mimeType\": not a text (5): shown without it\n");
 }
 
 // Output that cannot be written, and input that cannot be read after its
@@ -249,6 +281,11 @@ TEST(Cli, FailedWritesAndReadsAreErrors)
     Outcome result = run({"ls", example}, "/dev/null", "", ">/dev/full");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "ostrel-gdrive: standard output: No space left on device\n");
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"--help"}, {"--version"}, {"ls", "--help"}}) {
+        result = run(args, "/dev/null", "", ">/dev/full");
+        EXPECT_EQ(result.status, 1) << args.back();
+        EXPECT_EQ(result.err, "ostrel-gdrive: standard output: No space left on device\n");
+    }
     result = run({"formats"}, "/dev/null", "", ">&-");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "ostrel-gdrive: standard output: Bad file descriptor\n");
@@ -410,6 +447,47 @@ TEST(Cli, EveryListedPathOfTheTreeResolvesToItsFile)
         }
     }
     EXPECT_EQ(resolved, 59u);  // the 60 files less the trashed one
+}
+
+// A file without a name is said with its place and id and left out of a
+// tree; the command goes on and fails at its end. Paths also come one a
+// line from a file or standard input, as deep as a tree goes.
+TEST(Cli, TreesGoOnWithoutNamelessFilesAndTakePathsFromAFile)
+{
+    const std::string folder = R"(, "mimeType": "application/vnd.google-apps.folder")";
+    std::string text = R"({"id": "f", "name": "f", "parents": ["r"])" + folder + "}\n" + R"({"id": "x", "parents": ["f"]})"
+                       + "\n" + R"({"id": "y", "name": "y", "parents": ["f"]})" + "\n";
+    const std::string listing = write_temp("nameless.ndjson", text);
+    const std::string said = "ostrel-gdrive: " + listing + ":2: file x: no \"name\": left out (the listing must be "
+                             "fetched with the name field)\n";
+    const std::string failed = "ostrel-gdrive: " + listing + ": 1 file was left out for want of a name\n";
+    Outcome result = run({"ls", "--path", "/f", listing});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "y\n");
+    EXPECT_EQ(result.err, said + failed);
+    result = run({"resolve", "--json", "--paths-from", "-", listing, "/f/y"},
+                 write_temp("paths.txt", "/f\n\n/f/x\n/f/y"));
+    EXPECT_EQ(result.status, 1);
+    const std::string f_step = R"({"clientName":"f","id":"f","driveName":"f","mimeType":"application/vnd.google-apps.folder"})";
+    const std::string y_line = R"({"path":"/f/y","root":"r","steps":[)" + f_step
+                               + R"(,{"clientName":"y","id":"y","driveName":"y","mimeType":null}]})" + "\n";
+    EXPECT_EQ(result.out, y_line + R"({"path":"/f","root":"r","steps":[)" + f_step + "]}\n" + y_line);
+    EXPECT_EQ(result.err, said + "ostrel-gdrive: resolve: \"/f/x\": 550 PATH_NOT_FOUND: No file in the folder has this "
+                                 "name (at \"/f/x\")\n" + failed);
+
+    // A path of 10 000 folders.
+    constexpr int depth = 10000;
+    std::string deep_text;
+    std::string path;
+    for (int i = 1; i <= depth; ++i) {
+        deep_text += "{\"id\": \"d" + std::to_string(i) + "\", \"name\": \"" + std::to_string(i) + "\", \"parents\": [\""
+                     + (i == 1 ? std::string("root") : "d" + std::to_string(i - 1)) + "\"]" + folder + "}\n";
+        path += "/" + std::to_string(i);
+    }
+    result = run({"resolve", "--paths-from", write_temp("deep.txt", path + "\n"), write_temp("deep.ndjson", deep_text)});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), depth + 3);
+    EXPECT_TRUE(result.out.ends_with("\n10000        d10000  \"10000\"     application/vnd.google-apps.folder\n"));
 }
 
 // Tree listings say what makes their paths misleading: folders that are
