@@ -14,6 +14,8 @@
 #include <jansson.h>
 
 #include <algorithm>
+#include <csignal>
+#include <functional>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -796,17 +798,35 @@ TEST(Cli, DebugTracesTheLibraryToStandardError)
                              "holds control, invisible or non-UTF-8 characters: tracing off\n");
 }
 
-// Runs the tool on a listing and gives its peak resident size in KiB.
-long peak_kib(const std::string &listing)
+// Runs the tool with args, standard input a pipe that feed fills, and gives
+// its peak resident size in KiB.
+long peak_kib(const std::vector<std::string> &args, const std::function<void(int)> &feed = {})
 {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
     const pid_t child = fork();
     if (child == 0) {
+        dup2(fds[0], STDIN_FILENO);
+        close(fds[0]);
+        close(fds[1]);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
         setenv("ASAN_OPTIONS", "quarantine_size_mb=1", 1);
-        execl(OSTREL_TOOL_FILE, OSTREL_TOOL_FILE, "ls", "-l", listing.c_str(), static_cast<char *>(nullptr));
+        std::vector<char *> argv = {const_cast<char *>(OSTREL_TOOL_FILE)};
+        for (const std::string &arg : args) {
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        }
+        argv.push_back(nullptr);
+        execv(OSTREL_TOOL_FILE, argv.data());
         _exit(127);
     }
+    close(fds[0]);
+    if (feed) {
+        const auto old = std::signal(SIGPIPE, SIG_IGN);
+        feed(fds[1]);
+        std::signal(SIGPIPE, old);
+    }
+    close(fds[1]);
     int status = 0;
     rusage usage = {};
     EXPECT_EQ(wait4(child, &status, 0, &usage), child);
@@ -825,10 +845,42 @@ TEST(Cli, ANewlineDelimitedListingStreamsInBoundedMemory)
             << R"("owners": [{"emailAddress": "ana.ruiz@example.org"}], "trashed": false})" << "\n";
     }
     big.close();
-    const long baseline = peak_kib(small);
-    const long streamed = peak_kib(ostrel::test::temp_path("big.ndjson"));
+    const long baseline = peak_kib({"ls", "-l", small});
+    const long streamed = peak_kib({"ls", "-l", ostrel::test::temp_path("big.ndjson")});
     // The listing is about 70 MB; one entry at a time needs next to nothing.
     EXPECT_LT(streamed - baseline, 8 * 1024) << "baseline " << baseline << " KiB, streamed " << streamed << " KiB";
+}
+
+// Pretty-printed pages one after another, as a paging loop writes them, are
+// read a page at a time: 1 000 pages of 250 files (about 90 MB, through a
+// pipe) in memory for one page.
+TEST(Cli, PagesOneAfterAnotherAreReadInMemoryForOnePage)
+{
+    const long baseline = peak_kib({"ls", "-l", write_temp("small.json", "{\"files\": [{\"name\": \"f\"}]}")});
+    const long paged = peak_kib({"ls", "-l", "-"}, [](int fd) {
+        size_t n = 0;
+        for (int page = 0; page < 1000; ++page) {
+            std::string text = "{\n  \"kind\": \"drive#fileList\",\n  \"files\": [\n";
+            for (int i = 0; i < 250; ++i, ++n) {
+                const std::string number = std::to_string(n);
+                text += std::string(i == 0 ? "" : ",\n") + "    {\n      \"kind\": \"drive#file\",\n      \"id\": \"1AbCdEfGh"
+                        + number + "\",\n      \"name\": \"report " + number
+                        + ".pdf\",\n      \"mimeType\": \"application/pdf\",\n      \"modifiedTime\": "
+                          "\"2024-04-30T17:02:55.000Z\",\n      \"size\": \"" + number
+                        + "\",\n      \"md5Checksum\": \"9e107d9d372bb6826bd81d3542a419d6\",\n      \"parents\": [\n"
+                          "        \"0AFolderShared\"\n      ],\n      \"trashed\": false\n    }";
+            }
+            text += "\n  ]\n}\n";
+            for (size_t done = 0; done < text.size();) {
+                const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
+                if (wrote <= 0) {
+                    return;
+                }
+                done += static_cast<size_t>(wrote);
+            }
+        }
+    });
+    EXPECT_LT(paged - baseline, 64 * 1024) << "baseline " << baseline << " KiB, paged " << paged << " KiB";
 }
 
 }  // namespace
