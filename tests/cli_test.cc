@@ -712,6 +712,10 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
          "OSTREL_GOOGLE_DRIVE_DEBUG: tracing off, cannot use \"FOO\": LEVELS must be a decimal mask, level names joined "
          "by \"|\", or ALL\nostrel-gdrive: --debug: \"FOO\" is not LEVELS[,FILE[,FLAGS]]: LEVELS a decimal mask, level "
          "names (TRACE, DEBUG, INFO, WARN, ERROR) joined by \"|\", or ALL; FLAGS 0 to 3\n"},
+        {"trace file in a missing directory", {"--debug", "ALL," + missing + "/x", "formats"}, 2,
+         "OSTREL_GOOGLE_DRIVE_DEBUG: tracing off, cannot use \"ALL," + missing + "/x\": No such file or directory\n"
+         "ostrel-gdrive: --debug: cannot write the trace file \"" + missing + "/x\": its directory \"" + missing
+             + "\" is missing\n"},
         {"missing argument", {"split"}, 2, "ostrel-gdrive: PATH is required (see --help)\n"},
         {"unknown kind", {"--export", "books=pdf", "formats"}, 2,
          "ostrel-gdrive: --export: \"books=pdf\" is not KIND=FORMAT with KIND one of documents, spreadsheets, "

@@ -2,6 +2,9 @@
 // Drive file a client's name opens, answered by the plug-in's own library.
 // This file wires the commands; each lives in a file of its own.
 #include <CLI/CLI.hpp>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -98,11 +101,37 @@ public:
 // stream was refused.
 void check_debug(const std::string &value)
 {
-    if (!value.empty() && ostrel_i_OSTREL_GOOGLE_DRIVE_debug_handle.stream == nullptr) {
-        throw Failure{exit_usage, "--debug: \"" + shown(value)
-                                      + "\" is not LEVELS[,FILE[,FLAGS]]: LEVELS a decimal mask, level names (TRACE, "
-                                        "DEBUG, INFO, WARN, ERROR) joined by \"|\", or ALL; FLAGS 0 to 3"};
+    if (value.empty() || ostrel_i_OSTREL_GOOGLE_DRIVE_debug_handle.stream != nullptr) {
+        return;
     }
+    // A trace file that cannot be opened is no syntax error: say what is
+    // wrong with it. The file is not created here.
+    const size_t comma = value.find(',');
+    const std::string file = comma == std::string::npos ? "" : value.substr(comma + 1, value.find(',', comma + 1) - comma - 1);
+    if (!file.empty()) {
+        const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        const int error = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        } else if (error != ENOENT) {
+            throw Failure{exit_usage, "--debug: cannot write the trace file \"" + shown(file) + "\": " + std::strerror(error)};
+        } else {
+            const size_t slash = file.rfind('/');
+            const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+            struct stat status = {};
+            if (::stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+                throw Failure{exit_usage, "--debug: cannot write the trace file \"" + shown(file)
+                                              + "\": its directory \"" + shown(directory) + "\" is missing"};
+            }
+            if (::access(directory.c_str(), W_OK | X_OK) != 0) {
+                throw Failure{exit_usage, "--debug: cannot create the trace file \"" + shown(file) + "\": "
+                                              + std::strerror(errno)};
+            }
+        }
+    }
+    throw Failure{exit_usage, "--debug: \"" + shown(value)
+                                  + "\" is not LEVELS[,FILE[,FLAGS]]: LEVELS a decimal mask, level names (TRACE, "
+                                    "DEBUG, INFO, WARN, ERROR) joined by \"|\", or ALL; FLAGS 0 to 3"};
 }
 
 }  // namespace
@@ -176,7 +205,7 @@ int main(int argc, char **argv)
                            "path opens")
         ->type_name("PATH");
     ls_command->add_option("--root", ls.root,
-                           "With --path: the tree's root folder id (default: the one parent id that no listed file "
+                           "The tree's root folder id, with --path only (default: the one parent id that no listed file "
                            "has)")
         ->type_name("ID");
 
