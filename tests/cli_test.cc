@@ -348,6 +348,19 @@ TEST(Cli, TheManualAndReadmeCoverEveryCommandOptionAndExitStatus)
         EXPECT_NE(manual.find(roff_of(word)), std::string::npos) << "man page: " << word;
         EXPECT_NE(readme.find(word), std::string::npos) << "README: " << word;
     }
+    // What a repeated option says, in the tool's own words.
+    const std::string repeated = run({"ls", "--path", "/", "--path", "/", tree}).err;
+    const std::string said = repeated.substr(repeated.find(" times; "), repeated.find(')') + 1 - repeated.find(" times; "));
+    EXPECT_EQ(said, " times; give it once (see --help)");
+    EXPECT_NE(manual.find(roff_of(said)), std::string::npos);
+    EXPECT_NE(readme.find(said), std::string::npos);
+    EXPECT_NE(tool_help.find("A flag may repeat; an option that takes a value, or a kind within --export, given twice "
+                             "is a usage error."),
+              std::string::npos);
+    for (const char *words : {"no listing in", "A flag may repeat", "password database"}) {
+        EXPECT_NE(manual.find(words), std::string::npos) << words;
+        EXPECT_NE(readme.find(words), std::string::npos) << words;
+    }
     for (const char *stub : {".gdoc", ".gsheet", ".gslides", ".gdraw", ".gmap", ".gform", ".gsite", ".gjam",
                              ".gshortcut"}) {
         EXPECT_NE(manual.find(stub), std::string::npos) << stub;

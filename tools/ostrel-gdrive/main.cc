@@ -174,7 +174,9 @@ int main(int argc, char **argv)
          "it, e.g. ALL or TRACE|ERROR",
          "LEVELS");
     app.footer(
-        "Exit status: 0 success, 1 refused input (bad listing, refused name, bad configuration file), 2 usage error.\n"
+        "A flag may repeat; an option that takes a value, or a kind within --export, given twice is a usage error.\n"
+        "Exit status: 0 success, 1 refused input (bad listing, refused name, bad configuration file) or output that "
+        "cannot be written, 2 usage error.\n"
         "Examples:\n"
         "  ostrel-gdrive ls -l --export documents=pdf,spreadsheets=xlsx my-drive.json\n"
         "  ostrel-gdrive in --write 'notes{export-gdoc}.pdf'\n"
@@ -183,8 +185,9 @@ int main(int argc, char **argv)
 
     LsOptions ls;
     CLI::App *ls_command = app.add_subcommand(
-        "ls", "List the names GridFTP clients see for a Drive file listing: files.list responses, a JSON array of "
-              "file resources, or one resource per line (streamed); - reads standard input");
+        "ls", "List the names GridFTP clients see for a Drive file listing: files.list responses (read a page at a "
+              "time), a JSON array of file resources (read whole), or one resource per line (streamed); - reads "
+              "standard input");
     ls_command
         ->add_option("LISTING", ls.listings,
                      "Listing files, read one after another as one listing (pages are read one at a time; a single "
@@ -268,7 +271,7 @@ int main(int argc, char **argv)
     split_command->add_flag("--json", split_json, "One JSON object per element: element, driveName, mimeType, id");
 
     std::string expand_path;
-    CLI::App *expand_command = app.add_subcommand("expand", "Expand $HOME and $LOGNAME of the current user in a path");
+    CLI::App *expand_command = app.add_subcommand("expand", "Expand $HOME and $LOGNAME of the current user (from the password database, not the environment) in a path");
     expand_command->add_option("PATH", expand_path, "The path")->required();
 
     CLI::App *formats_command =
