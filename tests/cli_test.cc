@@ -570,7 +570,8 @@ TEST(Cli, OutExpandAndConfiguration)
     EXPECT_EQ(result.out, "a{slash}b.{ID1x}.gdoc\n");
     const passwd *user = getpwuid(getuid());
     ASSERT_NE(user, nullptr);
-    result = run({"expand", "$HOME/data/$LOGNAME"});
+    // From the password database, as the plug-in expands them, not the environment.
+    result = run({"expand", "$HOME/data/$LOGNAME"}, "/dev/null", "HOME=/elsewhere LOGNAME=someone");
     EXPECT_EQ(result.out, std::string(user->pw_dir) + "/data/" + user->pw_name + "\n");
 
     const std::string config = write_temp("plugin.conf",
