@@ -19,6 +19,7 @@ namespace {
 
 using ostrel::test::ModuleTest;
 using ostrel::test::OwnedError;
+using ostrel::test::text_or_null;
 using Request = ostrel_google_drive_request_t;
 
 class DriveRequest : public ModuleTest {
@@ -443,6 +444,34 @@ TEST_F(DriveRequest, UploadSessionRequestsSayWhichBytes)
     for (const char *bad : {"", "ftp://x", "https://a b", "https://a\r\nX: y"}) {
         OwnedError error(ostrel::gdc::request_upload_status(bad, 1, &r));
         EXPECT_STREQ(ostrel_gfs_error_get_ftp_response_error_code(error.error), "DRIVE_ERROR") << bad;
+    }
+}
+
+// The tool's ls -l types come from this: one table of every kind.
+TEST_F(DriveRequest, KindFollowsTheMimeTypeAndTheExportConfiguration)
+{
+    ASSERT_EQ(ostrel_google_drive_export_set_config("pdf", nullptr, nullptr, nullptr), OSTREL_SUCCESS);
+    const struct {
+        const char *mime_type;
+        ostrel_google_drive_kind_t kind;
+        const char *export_mime;
+    } cases[] = {
+        {"application/vnd.google-apps.folder", OSTREL_GOOGLE_DRIVE_KIND_FOLDER, nullptr},
+        {"text/plain", OSTREL_GOOGLE_DRIVE_KIND_FILE, nullptr},
+        {nullptr, OSTREL_GOOGLE_DRIVE_KIND_FILE, nullptr},
+        {"application/pdf", OSTREL_GOOGLE_DRIVE_KIND_FILE, nullptr},
+        {"application/vnd.google-apps.document", OSTREL_GOOGLE_DRIVE_KIND_EXPORT, "application/pdf"},
+        {"application/vnd.google-apps.spreadsheet", OSTREL_GOOGLE_DRIVE_KIND_STUB, nullptr},
+        {"application/vnd.google-apps.shortcut", OSTREL_GOOGLE_DRIVE_KIND_STUB, nullptr},
+        {"application/vnd.google-apps.form2", OSTREL_GOOGLE_DRIVE_KIND_NO_CONTENT, nullptr},
+        {"application/vnd.google-apps.folderish", OSTREL_GOOGLE_DRIVE_KIND_NO_CONTENT, nullptr},
+    };
+    for (const auto &c : cases) {
+        ostrel_google_metadata_t file = {};
+        file.mime_type = const_cast<char *>(c.mime_type);
+        const char *export_mime = "unset";
+        EXPECT_EQ(ostrel_google_drive_kind(&file, &export_mime), c.kind) << text_or_null(c.mime_type);
+        EXPECT_EQ(text_or_null(export_mime), text_or_null(c.export_mime)) << text_or_null(c.mime_type);
     }
 }
 
