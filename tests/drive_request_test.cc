@@ -12,6 +12,7 @@
 
 #include "drive_request.h"
 #include "exact_text.h"
+#include "lookup.h"
 #include "support/names.h"
 #include "support/trace_capture.h"
 
@@ -268,6 +269,19 @@ TEST_F(DriveRequest, EveryRequestBuiltIsValidAgainstDriveV3)
             std::free(query);
         } else {
             OwnedError discarded(looked_up);
+        }
+        // The walker's narrow query asks even for "'" and "\\" by name, escaped.
+        const ostrel_result_t narrowed = ostrel::gdc::name_query("root", name.c_str(), true, &query, &whole);
+        if (narrowed == OSTREL_SUCCESS) {
+            std::vector<std::string> literals;
+            EXPECT_TRUE(query_literals(query, &literals)) << query;
+            const ostrel::test::Inbound in = ostrel::test::translate_in(name, false);
+            ASSERT_EQ(in.result, OSTREL_SUCCESS) << name;
+            EXPECT_EQ(literals.size() > 1 ? literals[1] : "", in.name) << query;
+            take(ostrel_google_drive_request_list(base.c_str(), query, nullptr, &r), r);
+            std::free(query);
+        } else {
+            OwnedError discarded(narrowed);
         }
         ASSERT_EQ(ostrel_google_drive_folder_query("a-B_9", round % 2 == 0, &query), OSTREL_SUCCESS);
         take(ostrel_google_drive_request_list(base.c_str(), query, nullptr, &r), r);
