@@ -151,7 +151,8 @@ static void print_entry(const ostrel_google_metadata_t *file)
     const ostrel_google_drive_kind_t kind = ostrel_google_drive_kind(file, NULL);
     char size[24] = "-";
     size_t stub_length;
-    if (kind == OSTREL_GOOGLE_DRIVE_KIND_STUB && ostrel_google_drive_stub_content(file, NULL, &stub_length) == OSTREL_SUCCESS) {
+    if (kind == OSTREL_GOOGLE_DRIVE_KIND_STUB
+        && ostrel_google_drive_stub_content(file, NULL, &stub_length) == OSTREL_SUCCESS) {
         snprintf(size, sizeof size, "%zu", stub_length);
     } else if (file->size_set) {
         snprintf(size, sizeof size, "%" PRIu64, file->size);

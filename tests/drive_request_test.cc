@@ -289,8 +289,8 @@ TEST_F(DriveRequest, EveryRequestBuiltIsValidAgainstDriveV3)
         take(ostrel_google_drive_request_get(base.c_str(), "root", nullptr, &r), r);
         take(ostrel_google_drive_request_get(base.c_str(), "f 1", "id", &r), r);
         take(ostrel_google_drive_request_create_folder(base.c_str(), "p1", name.c_str(), &r), r);
-        take(ostrel_google_drive_request_update(base.c_str(), "f1", name.c_str(), "p1", "p2", &r), r);
-        take(ostrel_google_drive_request_update(base.c_str(), "f1", nullptr, nullptr, nullptr, &r), r);
+        take(ostrel_google_drive_request_update(b, "f1", name.c_str(), "p1", "p2", &r), r);
+        take(ostrel_google_drive_request_update(b, "f1", nullptr, nullptr, nullptr, &r), r);
         take(ostrel_google_drive_request_trash(base.c_str(), "f1", &r), r);
         take(ostrel_google_drive_request_delete(base.c_str(), "f1", &r), r);
         take(ostrel::gdc::request_upload_start(base.c_str(), "p1", name.c_str(), &r), r);
@@ -437,6 +437,44 @@ TEST_F(DriveRequest, RefusesIdsOutsideTheIdSetAndExportSuffixesWhenWriting)
     EXPECT_EQ(ostrel_gfs_error_get_ftp_response_code(suffix.error), 553);
     OwnedError upload(ostrel::gdc::request_upload_start(nullptr, "p", "a{export-gdoc}.pdf", &r));
     EXPECT_EQ(ostrel_gfs_error_get_ftp_response_code(upload.error), 553);
+}
+
+// Each change asks for exactly itself: a move names both parents, since
+// Drive no longer allows a second one; DELE's trash is a PATCH, not a DELETE.
+TEST_F(DriveRequest, RenamesMovesTrashAndDeleteChangeOnlyWhatTheySay)
+{
+    using Params = std::map<std::string, std::string>;
+    const std::string base = "http://127.0.0.1:1";
+    const Params all_drives = {{"supportsAllDrives", "true"}};
+    const Params move = {{"supportsAllDrives", "true"}, {"addParents", "p2"}, {"removeParents", "p1"}};
+    const char *b = base.c_str();
+    Request *r[5] = {};
+    ASSERT_EQ(ostrel_google_drive_request_update(b, "f1", "new name", nullptr, nullptr, &r[0]), OSTREL_SUCCESS);
+    ASSERT_EQ(ostrel_google_drive_request_update(b, "f1", nullptr, "p1", "p2", &r[1]), OSTREL_SUCCESS);
+    ASSERT_EQ(ostrel_google_drive_request_update(b, "f1", "a{slash}b", "p1", "p2", &r[2]), OSTREL_SUCCESS);
+    ASSERT_EQ(ostrel_google_drive_request_trash(b, "f1", &r[3]), OSTREL_SUCCESS);
+    ASSERT_EQ(ostrel_google_drive_request_delete(b, "f1", &r[4]), OSTREL_SUCCESS);
+    const struct {
+        const char *method;
+        Params params;  // besides fields
+        const char *body;
+    } cases[] = {
+        {"PATCH", all_drives, "{\"name\": \"new name\"}"},
+        {"PATCH", move, "{}"},
+        {"PATCH", move, "{\"name\": \"a/b\"}"},
+        {"PATCH", all_drives, "{\"trashed\": true}"},
+        {"DELETE", all_drives, nullptr},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Owned owned(r[i]);
+        SCOPED_TRACE(r[i]->url);
+        Url url = parse_url(*r[i], base);
+        url.params.erase("fields");
+        EXPECT_EQ(url.method_path, std::string(cases[i].method) + " /drive/v3/files/ID");
+        EXPECT_EQ(url.id, "f1");
+        EXPECT_EQ(url.params, cases[i].params);
+        EXPECT_EQ(text_or_null(r[i]->body), text_or_null(cases[i].body));
+    }
 }
 
 TEST_F(DriveRequest, UploadSessionRequestsSayWhichBytes)
