@@ -289,8 +289,8 @@ TEST_F(DriveRequest, EveryRequestBuiltIsValidAgainstDriveV3)
         take(ostrel_google_drive_request_get(base.c_str(), "root", nullptr, &r), r);
         take(ostrel_google_drive_request_get(base.c_str(), "f 1", "id", &r), r);
         take(ostrel_google_drive_request_create_folder(base.c_str(), "p1", name.c_str(), &r), r);
-        take(ostrel_google_drive_request_update(b, "f1", name.c_str(), "p1", "p2", &r), r);
-        take(ostrel_google_drive_request_update(b, "f1", nullptr, nullptr, nullptr, &r), r);
+        take(ostrel_google_drive_request_update(base.c_str(), "f1", name.c_str(), "p1", "p2", &r), r);
+        take(ostrel_google_drive_request_update(base.c_str(), "f1", nullptr, nullptr, nullptr, &r), r);
         take(ostrel_google_drive_request_trash(base.c_str(), "f1", &r), r);
         take(ostrel_google_drive_request_delete(base.c_str(), "f1", &r), r);
         take(ostrel::gdc::request_upload_start(base.c_str(), "p1", name.c_str(), &r), r);
