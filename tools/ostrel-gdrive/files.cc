@@ -8,9 +8,6 @@ namespace ostrel::gdrive {
 
 namespace {
 
-constexpr const char *folder_type = "application/vnd.google-apps.folder";
-constexpr std::string_view apps_prefix = "application/vnd.google-apps.";
-
 std::string dumped(const json_t *value)
 {
     char *text = json_dumps(value, JSON_COMPACT | JSON_ENCODE_ANY);
@@ -115,16 +112,18 @@ std::string finish_listing(const Listing &listing, const FileReader &files)
 
 const char *kind_of(const ostrel_google_metadata_t &m, const char **export_mime)
 {
-    *export_mime = nullptr;
-    if (m.mime_type != nullptr && std::strcmp(m.mime_type, folder_type) == 0) {
+    // The library decides, so ls and a plug-in never disagree.
+    switch (ostrel_google_drive_kind(&m, export_mime)) {
+    case OSTREL_GOOGLE_DRIVE_KIND_FOLDER:
         return "folder";
-    }
-    if (ostrel_google_drive_mime_type_is_google_docs(m.mime_type)) {
-        *export_mime = ostrel_google_drive_exported_get_export_mime(m.mime_type);
-        return *export_mime != nullptr ? "export" : "stub";
-    }
-    if (m.mime_type != nullptr && std::string_view(m.mime_type).starts_with(apps_prefix)) {
+    case OSTREL_GOOGLE_DRIVE_KIND_EXPORT:
+        return "export";
+    case OSTREL_GOOGLE_DRIVE_KIND_STUB:
+        return "stub";
+    case OSTREL_GOOGLE_DRIVE_KIND_NO_CONTENT:
         return "no-content";
+    case OSTREL_GOOGLE_DRIVE_KIND_FILE:
+        break;
     }
     return "file";
 }

@@ -76,7 +76,7 @@ void warn_cycles(const std::string &listing, const std::vector<File> &files,
 
 bool is_folder(const ostrel_google_metadata_t &file)
 {
-    return file.mime_type != nullptr && std::strcmp(file.mime_type, "application/vnd.google-apps.folder") == 0;
+    return ostrel_google_drive_kind(&file, nullptr) == OSTREL_GOOGLE_DRIVE_KIND_FOLDER;
 }
 
 Tree::Tree(const std::vector<std::string> &listings, const std::string &root_id, bool with_trashed)
