@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -379,7 +380,7 @@ void live_ls(const LsOptions &ls, const LiveOptions &options)
         throw Failure{exit_usage, "ls: --path lists a folder of a tree listing; a live path names its folder itself"};
     }
     Session session(options, "ls");
-    const std::string path = client_path_of(ls.listing);
+    const std::string path = client_path_of(ls.listings.front());
     Walker walker(session, ls.root);
     const ostrel_google_metadata_t &folder = walker.file(path);
     if (ostrel_google_drive_kind(&folder, nullptr) != OSTREL_GOOGLE_DRIVE_KIND_FOLDER) {
@@ -920,22 +921,25 @@ void add_live_commands(CLI::App &app, CLI::App *ls, CLI::App *resolve, Live &liv
 
 bool run_live(Live &live, const CLI::App *ls_command, const LsOptions &ls, const CLI::App *resolve_command,
               const std::string &resolve_listing, const std::vector<std::string> &resolve_paths,
-              const std::string &resolve_root, bool resolve_json, int *status)
+              const std::string &resolve_paths_from, const std::string &resolve_root, bool resolve_json, int *status)
 {
     live.options.trace = ostrel_i_OSTREL_GOOGLE_DRIVE_debug_handle.stream != nullptr;
     *status = 0;
-    if (*ls_command && is_live(ls.listing)) {
+    if (*ls_command && std::any_of(ls.listings.begin(), ls.listings.end(), is_live)) {
+        if (ls.listings.size() != 1) {
+            throw Failure{exit_usage, "ls: give one live path, and no listing beside it"};
+        }
         live_ls(ls, live.options);
         return true;
     }
     if (*resolve_command && is_live(resolve_listing)) {
+        if (!resolve_paths_from.empty()) {
+            throw Failure{exit_usage, "resolve: --paths-from is for a tree listing; give live paths as arguments"};
+        }
         std::vector<std::string> paths = {resolve_listing};
         paths.insert(paths.end(), resolve_paths.begin(), resolve_paths.end());
         *status = live_resolve(paths, resolve_root, resolve_json, live.options);
         return true;
-    }
-    if (*resolve_command && resolve_paths.empty()) {
-        throw Failure{exit_usage, "PATH is required (see --help)"};
     }
     const struct {
         CLI::App *command;

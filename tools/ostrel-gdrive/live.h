@@ -49,8 +49,8 @@ void add_live_commands(CLI::App &app, CLI::App *ls, CLI::App *resolve, Live &liv
 // with drive: paths): true, with *status set; false otherwise.
 [[nodiscard]] bool run_live(Live &live, const CLI::App *ls_command, const LsOptions &ls,
                             const CLI::App *resolve_command, const std::string &resolve_listing,
-                            const std::vector<std::string> &resolve_paths, const std::string &resolve_root,
-                            bool resolve_json, int *status);
+                            const std::vector<std::string> &resolve_paths, const std::string &resolve_paths_from,
+                            const std::string &resolve_root, bool resolve_json, int *status);
 
 }  // namespace ostrel::gdrive
 

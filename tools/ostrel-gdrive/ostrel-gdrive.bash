@@ -8,7 +8,7 @@ _ostrel_gdrive_options()
     local live="--token-file --token-command --api-url --retries"
     case $1 in
         ls) echo "$common -l --long --json --ids --trashed --path --root $live" ;;
-        resolve) echo "$common --json --root $live" ;;
+        resolve) echo "$common --json --root --paths-from $live" ;;
         stat) echo "$common --json --root $live" ;;
         get) echo "$common --offset --root $live" ;;
         put) echo "$common --chunk-size --root $live" ;;
@@ -59,8 +59,8 @@ _ostrel_gdrive()
     local command="" i
     for ((i = 1; i < last; i++)); do
         case ${words[i]} in
-            --export | --config | --debug | --path | --root | --parent | --name | --mime | --id | --token-file | \
-                --token-command | --api-url | --retries | --offset | --chunk-size) ((i++)) ;;
+            --export | --config | --debug | --paths-from | --path | --root | --parent | --name | --mime | --id | \
+                --token-file | --token-command | --api-url | --retries | --offset | --chunk-size) ((i++)) ;;
             -*) ;;
             *)
                 [[ -z $command ]] && command=${words[i]}
@@ -74,7 +74,7 @@ _ostrel_gdrive()
             mapfile -t COMPREPLY < <(_ostrel_gdrive_exports "${words[0]}" "$cur")
             [[ ${COMPREPLY[0]-} == *= ]] && compopt -o nospace 2>/dev/null
             ;;
-        --config | --token-file)
+        --config | --paths-from | --token-file)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             ;;
