@@ -314,14 +314,21 @@ class Live(unittest.TestCase):
                 self.assertNotIn(TOKEN[-6:], err + out.decode(errors="replace"))
 
     def test_usage(self):
-        for args, token, message in (
-                (["ls", "--api-url", "http://drive.example.com", "drive:/"], TOKEN, "plain http:// is refused"),
-                (["ls", "--api-url", "http://127.0.0.1.example.com", "drive:/"], TOKEN, "plain http:// is refused"),
-                (["ls", "drive:/"], None, "needs an access token"),
-                (["stat", "/not/live"], TOKEN, "not a live path")):
+        unused = "http://%s:1"  # a port nothing listens on
+        for args, token, code, message in (
+                (["ls", "--api-url", "http://drive.example.com", "drive:/"], TOKEN, 2, "plain http:// is refused"),
+                (["ls", "--api-url", "http://127.0.0.1.example.com", "drive:/"], TOKEN, 2, "plain http:// is refused"),
+                (["ls", "--api-url", "http://user@127.0.0.1", "drive:/"], TOKEN, 2, "a user name"),
+                (["ls", "--api-url", "ftp://127.0.0.1", "drive:/"], TOKEN, 2, "not an http"),
+                (["ls", "drive:/"], None, 2, "needs an access token"),
+                (["stat", "/not/live"], TOKEN, 2, "not a live path"),
+                (["ls", "drive:/", "drive:/Projects"], TOKEN, 2, "give one live path"),
+                # Loopback is let through, and answers nothing there.
+                (["ls", "--retries", "1", "--api-url", unused % "127.0.0.2", "drive:/"], TOKEN, 1, "No answer"),
+                (["ls", "--retries", "1", "--api-url", unused % "[::1]", "drive:/"], TOKEN, 1, "No answer")):
             with self.subTest(args=args):
                 status, _, err = self.run_tool(*args, token=token)
-                self.assertEqual(status, 2, err)
+                self.assertEqual(status, code, err)
                 self.assertIn(message, err)
         self.assertEqual(self.log(), [])
         status, _, err = self.run_tool("ls", "--api-url", "http://localhost:%d/" % self.port, "drive:/")

@@ -189,7 +189,7 @@ int main(int argc, char **argv)
     CLI::App *ls_command = app.add_subcommand(
         "ls", "List the names GridFTP clients see for a Drive file listing: files.list responses (read a page at a "
               "time), a JSON array of file resources (read whole), or one resource per line (streamed); - reads "
-              "standard input");
+              "standard input; a live drive:/PATH lists that folder of Drive itself");
     ls_command
         ->add_option("LISTING", ls.listings,
                      "Listing files, read one after another as one listing (pages are read one at a time; a single "
