@@ -183,6 +183,30 @@ class Live(unittest.TestCase):
         ranges = [e["headers"].get("Range") for e in self.log() if e["query"].get("alt") == "media"]
         self.assertEqual(ranges, [None, "bytes=123457-299999"])
 
+    def test_progress_only_on_a_terminal(self):
+        import pty
+        master, slave = pty.openpty()
+        environment = {"PATH": os.environ.get("PATH", ""), "OSTREL_GDRIVE_API_URL": self.url,
+                       "OSTREL_GDRIVE_TOKEN": TOKEN}
+        try:
+            done = subprocess.run([TOOL, "get", "drive:/range.bin", "-"], env=environment, stdout=subprocess.PIPE,
+                                  stderr=slave, timeout=60)
+            os.close(slave)
+            shown = b""
+            while True:
+                try:
+                    piece = os.read(master, 4096)
+                except OSError:
+                    break
+                if not piece:
+                    break
+                shown += piece
+        finally:
+            os.close(master)
+        self.assertEqual(done.returncode, 0)
+        self.assertIn(b"300000 bytes of 300000", shown)
+        self.assertEqual(done.stdout, self.content("1XRange"))
+
     def test_get_refusals(self):
         for args, message in (
                 (["get", "drive:/bad sum.bin", "bad"], "Drive says 00000000000000000000000000000000"),
