@@ -133,6 +133,10 @@ class Live(unittest.TestCase):
         self.assertEqual(status, 0, err)
         self.assertEqual(json.loads(out)["id"], "1BigHugex005000")
         self.assertEqual(len(self.log()), 3)  # the root's record, then one narrow query an element
+        for command in (["stat", "--json", "--root", "1BigHuge"], ["ls", "--json", "--root", "1BigHuge"]):
+            status, out, err = self.run_tool(*command, "drive:/f000007.txt" if command[0] == "stat" else "drive:/")
+            self.assertEqual(status, 0, err)
+            self.assertEqual(json.loads(out.splitlines()[6 if command[0] == "ls" else 0])["id"], "1BigHugex000007")
 
     def test_apostrophe_and_backslash_names(self):
         for path, file_id in (("/Tom's files/it's done.txt", "1T054itsdon"),
