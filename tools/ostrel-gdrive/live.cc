@@ -720,22 +720,21 @@ int live_get(const Live &live)
     };
     Reply reply;
     // A try cut short goes on from the bytes written: a file by its range,
-    // an export (which has none) by dropping what was written already.
+    // an export (which has none) by dropping what was written already. The
+    // library says how many leading bytes of an answer to drop.
+    uint64_t skip = 0;
     const ostrel_result_t result = session.send_one(
         [&](RequestPtr *request) {
             if (target.error() != 0) {
                 throw Failure{exit_refused, "get: \"" + shown(target.name()) + "\": " + std::strerror(target.error())};
             }
             ostrel_google_drive_request_t *raw = nullptr;
-            uint64_t skip = 0;
             const ostrel_result_t r =
                 ostrel_google_drive_request_read(session.base(), &file, live.offset + got, 0, &raw, &skip);
             request->reset(raw);
             return r;
         },
-        "Reading a file", path, &reply, &sink, [&] {
-            return kind == OSTREL_GOOGLE_DRIVE_KIND_EXPORT ? live.offset + got : 0;
-        });
+        "Reading a file", path, &reply, &sink, [&] { return skip; });
     if (target.error() != 0) {
         throw Failure{exit_refused, "get: \"" + shown(target.name()) + "\": " + std::strerror(target.error())};
     }
