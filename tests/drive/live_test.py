@@ -171,6 +171,7 @@ class Live(unittest.TestCase):
         for args, want in ((["drive:/range.bin", "range.bin"], whole),
                            (["--offset", "123457", "drive:/range.bin", "range.bin"], whole[123457:]),
                            (["--offset", "300000", "drive:/range.bin", "range.bin"], b""),
+                           (["drive:/range.bin", "."], whole),
                            (["--export", "documents=txt", "get", "drive:/memo{export-gdoc}.txt", "range.bin"], b"memo text\n"),
                            (["drive:/Top level notes.gdoc", "range.bin"],
                             b'{"url": "https://drive.google.com/open?id=1T058Toplev", "id": "1T058Toplev", '
@@ -186,7 +187,7 @@ class Live(unittest.TestCase):
                     self.assertEqual(f.read(), want)
                 self.assertFalse(os.path.exists(self.path("range.bin.part")))
         ranges = [e["headers"].get("Range") for e in self.log() if e["query"].get("alt") == "media"]
-        self.assertEqual(ranges, [None, "bytes=123457-299999", None])
+        self.assertEqual(ranges, [None, "bytes=123457-299999", None, None])
 
     def test_progress_only_on_a_terminal(self):
         import pty

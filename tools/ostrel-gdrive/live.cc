@@ -677,8 +677,12 @@ int live_get(const Live &live)
     const char *export_mime = nullptr;
     const ostrel_google_drive_kind_t kind = ostrel_google_drive_kind(&file, &export_mime);
     std::string local = live.local;
+    struct stat info = {};
     if (local.empty()) {
         local = client_name_of(file);
+    } else if (local != "-" && ::stat(local.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        // Into a folder, as cp does: under the client name.
+        local += (local.ends_with("/") ? "" : "/") + client_name_of(file);
     }
     if (kind == OSTREL_GOOGLE_DRIVE_KIND_FOLDER || kind == OSTREL_GOOGLE_DRIVE_KIND_NO_CONTENT) {
         ostrel_google_drive_request_t *none = nullptr;
