@@ -188,6 +188,10 @@ class Live(unittest.TestCase):
                 self.assertFalse(os.path.exists(self.path("range.bin.part")))
         ranges = [e["headers"].get("Range") for e in self.log() if e["query"].get("alt") == "media"]
         self.assertEqual(ranges, [None, "bytes=123457-299999", None, None])
+        # A stub lists with the size of what get gives.
+        status, out, _ = self.run_tool("ls", "--json", "drive:/")
+        sizes = {e["clientName"]: e["size"] for e in map(json.loads, out.decode().splitlines())}
+        self.assertEqual(sizes["Top level notes.gdoc"], "129")
 
     def test_progress_only_on_a_terminal(self):
         import pty
