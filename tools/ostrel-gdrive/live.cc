@@ -427,16 +427,7 @@ void live_ls(const LsOptions &ls, const LiveOptions &options)
         static char buffer[1 << 16];
         std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
         for (size_t i = 0; i < count; ++i) {
-            // A stub's size is its content's, known without Drive: shown as
-            // a client will see it.
-            ostrel_google_metadata_t shown_file = children[i];
-            const ostrel_google_drive_kind_t kind = ostrel_google_drive_kind(&shown_file, nullptr);
-            uint64_t size = 0;
-            if (kind == OSTREL_GOOGLE_DRIVE_KIND_STUB && size_of(shown_file, kind, &size)) {
-                shown_file.size = size;
-                shown_file.size_set = true;
-            }
-            print_listed(ls, shown_file, client_name_of(children[i]));
+            print_listed(ls, children[i], client_name_of(children[i]));
         }
     } catch (...) {
         release();

@@ -1,7 +1,9 @@
 #include "ls.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,9 +25,29 @@ std::string utc(time_t time, const char *format)
     return text;
 }
 
+// A stub's content is written by the library, so its size is known
+// without Drive: the size a client's LIST shows.
+std::optional<uintmax_t> listed_size(const ostrel_google_metadata_t &m, const char *kind)
+{
+    if (std::string_view(kind) == "stub") {
+        size_t length = 0;
+        const ostrel_result_t result = ostrel_google_drive_stub_content(&m, nullptr, &length);
+        if (result == OSTREL_SUCCESS) {
+            return length;
+        }
+        ostrel_object_free(ostrel_error_get(result));
+        return std::nullopt;
+    }
+    if (m.size_set) {
+        return m.size;
+    }
+    return std::nullopt;
+}
+
 void print_json(const ostrel_google_metadata_t &m, const std::string &client, const char *kind,
                 const char *export_mime)
 {
+    const std::optional<uintmax_t> size = listed_size(m, kind);
     JsonLine()
         .text_or_null("driveName", m.name)
         .text("clientName", client)
@@ -33,7 +55,7 @@ void print_json(const ostrel_google_metadata_t &m, const std::string &client, co
         .text_or_null("mimeType", m.mime_type)
         .text_or_null("exportMimeType", export_mime)
         .text_or_null("id", m.id)
-        .text_or_null("size", m.size_set ? std::to_string(m.size).c_str() : nullptr)
+        .text_or_null("size", size ? std::to_string(*size).c_str() : nullptr)
         .text_or_null("modifiedTime",
                       m.modified_time_set ? utc(m.modified_time, "%Y-%m-%dT%H:%M:%SZ").c_str() : nullptr)
         .boolean("trashed", m.trashed_set && m.trashed)
@@ -52,7 +74,8 @@ void print_entry(const LsOptions &options, const ostrel_google_metadata_t &m, co
         print_json(m, client, kind, export_mime);
         return;
     }
-    const std::string size = m.size_set ? std::to_string(m.size) : "-";
+    const std::optional<uintmax_t> listed = listed_size(m, kind);
+    const std::string size = listed ? std::to_string(*listed) : "-";
     const std::string modified = m.modified_time_set ? utc(m.modified_time, "%Y-%m-%d %H:%M") : "-";
     char head[96];
     std::snprintf(head, sizeof head, "%-10s  %12s  %-16s  ", kind, size.c_str(), modified.c_str());
