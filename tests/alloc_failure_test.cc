@@ -7,6 +7,7 @@
 
 #include "support/temp_path.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -597,6 +598,117 @@ TEST_F(AllocFailure, TalkingToDrive)
         ostrel_google_drive_upload_free(upload);
         return *result == OSTREL_SUCCESS ? out : "NULL";
     }), 0);
+}
+
+// Every refused call clears the outputs it documents as cleared on failure,
+// whatever the caller left in them (lookup's index stays untouched).
+TEST_F(AllocFailure, RefusedCallsClearTheirOutputs)
+{
+    using Clears = std::function<bool(ostrel_result_t *)>;
+    char *const junk = reinterpret_cast<char *>(1);
+    ostrel_google_metadata_t nameless = {};
+    nameless.id = const_cast<char *>("i");
+    char *trash[] = {const_cast<char *>("Trash")};
+    ostrel_google_metadata_t in_trash = nameless;
+    in_trash.name = const_cast<char *>("n");
+    in_trash.parent_count = 1;
+    in_trash.parents = trash;
+    const auto zero = [](const auto &record) {
+        const auto *bytes = reinterpret_cast<const unsigned char *>(&record);
+        return std::all_of(bytes, bytes + sizeof record, [](unsigned char b) { return b == 0; });
+    };
+    const std::pair<const char *, Clears> calls[] = {
+        {"name_translate_in", [&](ostrel_result_t *result) {
+             char *name = junk;
+             char *id = junk;
+             *result = ostrel_google_drive_name_translate_in("a.{IDx}.{IDy}", &name, nullptr, &id, false);
+             return name == nullptr && id == nullptr;
+         }},
+        {"name_translate_out", [&](ostrel_result_t *result) {
+             char *name = junk;
+             *result = ostrel_google_drive_name_translate_out(&nameless, &name);
+             return name == nullptr;
+         }},
+        {"path_split", [&](ostrel_result_t *result) {
+             ostrel_google_drive_path_t split = {9, reinterpret_cast<ostrel_google_drive_path_element_t *>(junk)};
+             *result = ostrel_google_drive_path_split("/a/b.{IDx}.{IDy}", &split, false);
+             return split.count == 0 && split.elements == nullptr;
+         }},
+        {"partial_path_construct", [&](ostrel_result_t *result) {
+             ostrel_google_drive_path_element_t element = {};
+             element.name = const_cast<char *>("f");
+             element.append_id = true;
+             const ostrel_google_drive_path_t path = {1, &element};
+             char *partial = junk;
+             *result = ostrel_google_drive_partial_path_construct(&path, 1, &partial);
+             return partial == nullptr;
+         }},
+        {"metadata_convert", [&](ostrel_result_t *result) {
+             json_t *json = reinterpret_cast<json_t *>(junk);
+             *result = ostrel_google_metadata_convert(&in_trash, &json);
+             return json == nullptr;
+         }},
+        {"lookup_query", [&](ostrel_result_t *result) {
+             char *query = junk;
+             bool whole_folder = true;
+             *result = ostrel_google_drive_lookup_query("", "x", &query, &whole_folder);
+             return query == nullptr && !whole_folder;
+         }},
+        {"lookup", [&](ostrel_result_t *result) {
+             size_t index = 99;
+             *result = ostrel_google_drive_lookup("x", &in_trash, 1, &index);
+             return index == 99;
+         }},
+        {"stub_content", [&](ostrel_result_t *result) {
+             char *content = junk;
+             size_t length = 0;
+             *result = ostrel_google_drive_stub_content(&in_trash, &content, &length);
+             return content == nullptr;
+         }},
+        {"request_get", [&](ostrel_result_t *result) {
+             auto *request = reinterpret_cast<ostrel_google_drive_request_t *>(junk);
+             *result = ostrel_google_drive_request_get(nullptr, "a/b", nullptr, &request);
+             return request == nullptr;
+         }},
+        {"answer_error", [&](ostrel_result_t *result) {
+             bool retry = true;
+             *result = ostrel_google_drive_answer_error(404, nullptr, 0, nullptr, nullptr, &retry);
+             return !retry;
+         }},
+        {"page_parse", [&](ostrel_result_t *result) {
+             ostrel_google_drive_page_t page;
+             std::memset(&page, 0xab, sizeof page);
+             *result = ostrel_google_drive_page_parse("{", 1, &page);
+             return zero(page);
+         }},
+        {"file_parse", [&](ostrel_result_t *result) {
+             ostrel_google_metadata_t file;
+             std::memset(&file, 0xab, sizeof file);
+             *result = ostrel_google_drive_file_parse("[]", 2, &file);
+             return zero(file);
+         }},
+        {"listing_create", [&](ostrel_result_t *result) {
+             auto *listing = reinterpret_cast<ostrel_google_drive_listing_t *>(junk);
+             *result = ostrel_google_drive_listing_create(nullptr, "a/b", false, 0, &listing);
+             return listing == nullptr;
+         }},
+        {"upload_create", [&](ostrel_result_t *result) {
+             auto *upload = reinterpret_cast<ostrel_google_drive_upload_t *>(junk);
+             *result = ostrel_google_drive_upload_create(nullptr, "p", "n{export-gdoc}.pdf", 1, 0, 0, &upload);
+             return upload == nullptr;
+         }},
+    };
+    for (const auto &[name, call] : calls) {
+        ostrel_result_t result = OSTREL_SUCCESS;
+        EXPECT_TRUE(call(&result)) << name;
+        EXPECT_NE(result, OSTREL_SUCCESS) << name;
+        OwnedError taken(result);
+    }
+    const char *key = junk;
+    const char *value = junk;
+    EXPECT_FALSE(ostrel_google_drive_error_get_info_entry(nullptr, 0, &key, &value));
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(value, nullptr);
 }
 
 }  // namespace
