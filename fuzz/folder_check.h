@@ -1,7 +1,8 @@
 // A folder made from a stream of choices, and the lookup guarantee checked
 // on it: after collision marking every record whose id allows it has a
-// client name of its own, lookup of each client name gives its record, and
-// the lookup query selects it. The fuzz target and the property test share
+// client name of its own, lookup of each client name gives its record (a
+// name records of one id share gives one of them or is ambiguous), so does
+// the name with the ID token put first, and the lookup query selects it. The fuzz target and the property test share
 // it, the one with the fuzzer's bytes, the other with random ones.
 #ifndef OSTREL_FUZZ_FOLDER_CHECK_H
 #define OSTREL_FUZZ_FOLDER_CHECK_H
