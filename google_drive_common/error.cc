@@ -376,6 +376,11 @@ ostrel_result_t invalid_path_error(const char *path, const char *details) noexce
                                                                     "GridFTP-Path: %s", path));
 }
 
+ostrel_result_t slash_in_element_error(const char *name) noexcept
+{
+    return invalid_path_error(name, "A path element cannot hold \"/\"");
+}
+
 ostrel_result_t invalid_id_error(const char *path, const char *what, const char *id) noexcept
 {
     const ExactText details = exact_text([what, id](auto &out) {

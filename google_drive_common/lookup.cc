@@ -54,8 +54,7 @@ struct Readings {
 {
     const std::string_view name = client_name;
     if (name.find('/') != std::string_view::npos) {
-        // A client sends this; translation takes single elements only.
-        return invalid_path_error(client_name, "A path element cannot hold \"/\"");
+        return slash_in_element_error(client_name);
     }
     char *drive_name = nullptr;
     char *id = nullptr;

@@ -795,9 +795,10 @@ ostrel_result_t ostrel_google_drive_stub_content(const ostrel_google_metadata_t 
  * files.export takes no such parameter. Each builder returns
  * OSTREL_SUCCESS with *requestp set (new; the caller frees it with
  * ostrel_google_drive_request_free()), or an error with *requestp NULL:
- * FTP 553 "INVALID_PATH_NAME" for an id that is empty or outside the ID set,
- * a refusal of inbound translation for a client name, or the "malloc"
- * system error. All are safe to call concurrently once configured.
+ * FTP 553 "INVALID_PATH_NAME" for an id that is empty or outside the ID set
+ * or a client name holding "/" (GD-Details "A path element cannot hold
+ * \"/\""), a refusal of inbound translation for a client name, or the
+ * "malloc" system error. All are safe to call concurrently once configured.
  */
 /**
  * @brief A page of files.list: GET /drive/v3/files with q, fields
