@@ -74,11 +74,9 @@ struct Readings {
     char *ordinary = nullptr;
     result = ostrel::gdc::ostrel_google_drive_name_translate_in(name, &ordinary, nullptr, nullptr, false,
                                                                 Reading::ordinary_file);
-    if (result == OSTREL_SUCCESS && std::string_view(ordinary) != std::string_view(drive_name)) {
-        readings->ordinary_name.reset(ordinary);
-    } else {
-        std::free(ordinary);
-    }
+    // The ordinary reading keeps the stub extension, so it never equals
+    // the first.
+    readings->ordinary_name.reset(ordinary);
     return result;
 }
 
