@@ -195,6 +195,43 @@ void BM_PartialPath_Floor(benchmark::State &state)
 }
 BENCHMARK(BM_PartialPath_Floor);
 
+// Variable expansion stays linear in the path: a long path of many
+// variables must not cost the square of its length.
+std::string variables(size_t tokens)
+{
+    std::string path;
+    for (size_t i = 0; i < tokens; ++i) {
+        path += "$HOME$x";
+    }
+    return path;
+}
+
+void BM_EvaluatePath(benchmark::State &state)
+{
+    const std::string path = variables(static_cast<size_t>(state.range(0)));
+    for (auto _ : state) {
+        char *out = nullptr;
+        ostrel_google_drive_evaluate_path(path.c_str(), &out);
+        benchmark::DoNotOptimize(out);
+        std::free(out);
+    }
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_EvaluatePath)->RangeMultiplier(4)->Range(1 << 10, 1 << 16)->Complexity(benchmark::oN);
+
+// The floor copies the same text once.
+void BM_EvaluatePath_Floor(benchmark::State &state)
+{
+    const std::string path = variables(static_cast<size_t>(state.range(0)));
+    for (auto _ : state) {
+        char *out = strdup(path.c_str());
+        benchmark::DoNotOptimize(out);
+        std::free(out);
+    }
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_EvaluatePath_Floor)->RangeMultiplier(4)->Range(1 << 10, 1 << 16)->Complexity(benchmark::oN);
+
 const char *const typical_resource = R"({
   "kind": "drive#file", "id": "1AbCdEfGhIjKlMnOpQrStUvWxYz012345", "name": "Budget 2024 (draft v3).xlsx",
   "driveId": "0AbCdEfGhIjKlUk9PVA", "mimeType": "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet",

@@ -305,7 +305,9 @@ void take_capabilities(const json_t *resource, Metadata *file) noexcept
     return OSTREL_SUCCESS;
 }
 
-[[nodiscard]] ostrel_result_t read_files(const json_t *files, Page *page) noexcept
+// Each resource's JSON is released once read, so its memory serves the
+// next records: a page costs about the larger of the two, not their sum.
+[[nodiscard]] ostrel_result_t read_files(json_t *files, Page *page) noexcept
 {
     const size_t count = json_array_size(files);
     if (count == 0) {
@@ -330,6 +332,7 @@ void take_capabilities(const json_t *resource, Metadata *file) noexcept
         if (result != OSTREL_SUCCESS) {
             return result;
         }
+        json_array_set_new(files, i, json_null());
     }
     return OSTREL_SUCCESS;
 }
@@ -344,7 +347,7 @@ ostrel_result_t ostrel_google_drive_page_parse(const char *body, size_t length, 
     *page = Page{};
     json_t *json = nullptr;
     ostrel_result_t result = load_answer(body, length, "The files.list page", &json);
-    const json_t *files = json_object_get(json, "files");
+    json_t *files = json_object_get(json, "files");
     const json_t *token = json_object_get(json, "nextPageToken");
     if (result != OSTREL_SUCCESS) {
     } else if (files != nullptr && !json_is_array(files)) {

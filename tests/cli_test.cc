@@ -14,6 +14,8 @@
 #include <jansson.h>
 
 #include <algorithm>
+#include <csignal>
+#include <functional>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -240,6 +242,38 @@ TEST(Cli, PagesAreOneListingAndIncompleteOnesAreSaid)
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "c\n");
     EXPECT_EQ(result.err, "");
+
+    // Several files are one listing, each in its own layout; a warning
+    // names the file of its page.
+    result = run({"ls", "-", last, pages}, pages);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "a\nb\nc\na\nb\n");
+    EXPECT_EQ(result.err, "ostrel-gdrive: " + pages
+                              + ": warning: the listing ends with a page that has a nextPageToken: it is one page of "
+                                "several, and the files of the pages after it are missing\nostrel-gdrive: <stdin>: "
+                                "warning: Drive did not search everything (incompleteSearch): files may be missing\n");
+    result = run({"ls", "-l", "-l", "--ids", "--ids", "--trashed", "--trashed", last, last});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, run({"ls", "-l", "--ids", "--trashed", last, last}).out);
+    EXPECT_EQ(result.out, "file                   -  -                 c\nfile                   -  -                 c\n");
+}
+
+// What the library leaves out of a resource it cannot read is said, with
+// the resource's place, the key and the value; the rest is shown.
+TEST(Cli, SizesAndMimeTypesThatAreNoneAreWarnedOf)
+{
+    const std::string listing = write_temp(
+        "sizes.json", "{\"files\": [{\"id\": \"1a\", \"name\": \"a\", \"size\": \"-5\"}, {\"name\": \"b\", \"size\": \"1e3\"},\n"
+                      "{\"name\": \"c\", \"size\": 12, \"mimeType\": 5}, {\"name\": \"d\", \"size\": \"12\", \"mimeType\": \"x/y\"}]}");
+    const Outcome result = run({"ls", "-l", listing});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "file                   -  -                 a\nfile                   -  -                 b\n"
+                          "file                   -  -                 c\nfile                  12  -                 d\n");
+    const std::string at = "ostrel-gdrive: " + listing + ": page 1, item ";
+    EXPECT_EQ(result.err, at + "1: file 1a: warning: \"size\": not a decimal text (\"-5\"): shown without it\n" + at
+                              + "2: warning: \"size\": not a decimal text (\"1e3\"): shown without it\n" + at
+                              + "3: warning: \"size\": not a decimal text (12): shown without it\n" + at
+                              + "3: warning: \"mimeType\": not a text (5): shown without it\n");
 }
 
 // Output that cannot be written, and input that cannot be read after its
@@ -249,6 +283,11 @@ TEST(Cli, FailedWritesAndReadsAreErrors)
     Outcome result = run({"ls", example}, "/dev/null", "", ">/dev/full");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "ostrel-gdrive: standard output: No space left on device\n");
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"--help"}, {"--version"}, {"ls", "--help"}}) {
+        result = run(args, "/dev/null", "", ">/dev/full");
+        EXPECT_EQ(result.status, 1) << args.back();
+        EXPECT_EQ(result.err, "ostrel-gdrive: standard output: No space left on device\n");
+    }
     result = run({"formats"}, "/dev/null", "", ">&-");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "ostrel-gdrive: standard output: Bad file descriptor\n");
@@ -308,6 +347,19 @@ TEST(Cli, TheManualAndReadmeCoverEveryCommandOptionAndExitStatus)
     for (const std::string &word : words) {
         EXPECT_NE(manual.find(roff_of(word)), std::string::npos) << "man page: " << word;
         EXPECT_NE(readme.find(word), std::string::npos) << "README: " << word;
+    }
+    // What a repeated option says, in the tool's own words.
+    const std::string repeated = run({"ls", "--path", "/", "--path", "/", tree}).err;
+    const std::string said = repeated.substr(repeated.find(" times; "), repeated.find(')') + 1 - repeated.find(" times; "));
+    EXPECT_EQ(said, " times; give it once (see --help)");
+    EXPECT_NE(manual.find(roff_of(said)), std::string::npos);
+    EXPECT_NE(readme.find(said), std::string::npos);
+    EXPECT_NE(tool_help.find("A flag may repeat; an option that takes a value, or a kind within --export, given twice "
+                             "is a usage error."),
+              std::string::npos);
+    for (const char *words : {"no listing in", "A flag may repeat", "password database"}) {
+        EXPECT_NE(manual.find(words), std::string::npos) << words;
+        EXPECT_NE(readme.find(words), std::string::npos) << words;
     }
     for (const char *stub : {".gdoc", ".gsheet", ".gslides", ".gdraw", ".gmap", ".gform", ".gsite", ".gjam",
                              ".gshortcut"}) {
@@ -412,6 +464,47 @@ TEST(Cli, EveryListedPathOfTheTreeResolvesToItsFile)
     EXPECT_EQ(resolved, 59u);  // the 60 files less the trashed one
 }
 
+// A file without a name is said with its place and id and left out of a
+// tree; the command goes on and fails at its end. Paths also come one a
+// line from a file or standard input, as deep as a tree goes.
+TEST(Cli, TreesGoOnWithoutNamelessFilesAndTakePathsFromAFile)
+{
+    const std::string folder = R"(, "mimeType": "application/vnd.google-apps.folder")";
+    std::string text = R"({"id": "f", "name": "f", "parents": ["r"])" + folder + "}\n" + R"({"id": "x", "parents": ["f"]})"
+                       + "\n" + R"({"id": "y", "name": "y", "parents": ["f"]})" + "\n";
+    const std::string listing = write_temp("nameless.ndjson", text);
+    const std::string said = "ostrel-gdrive: " + listing + ":2: file x: no \"name\": left out (the listing must be "
+                             "fetched with the name field)\n";
+    const std::string failed = "ostrel-gdrive: " + listing + ": 1 file was left out for want of a name\n";
+    Outcome result = run({"ls", "--path", "/f", listing});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "y\n");
+    EXPECT_EQ(result.err, said + failed);
+    result = run({"resolve", "--json", "--paths-from", "-", listing, "/f/y"},
+                 write_temp("paths.txt", "/f\n\n/f/x\n/f/y"));
+    EXPECT_EQ(result.status, 1);
+    const std::string f_step = R"({"clientName":"f","id":"f","driveName":"f","mimeType":"application/vnd.google-apps.folder"})";
+    const std::string y_line = R"({"path":"/f/y","root":"r","steps":[)" + f_step
+                               + R"(,{"clientName":"y","id":"y","driveName":"y","mimeType":null}]})" + "\n";
+    EXPECT_EQ(result.out, y_line + R"({"path":"/f","root":"r","steps":[)" + f_step + "]}\n" + y_line);
+    EXPECT_EQ(result.err, said + "ostrel-gdrive: resolve: \"/f/x\": 550 PATH_NOT_FOUND: No file in the folder has this "
+                                 "name (at \"/f/x\")\n" + failed);
+
+    // A path of 10 000 folders.
+    constexpr int depth = 10000;
+    std::string deep_text;
+    std::string path;
+    for (int i = 1; i <= depth; ++i) {
+        deep_text += "{\"id\": \"d" + std::to_string(i) + "\", \"name\": \"" + std::to_string(i) + "\", \"parents\": [\""
+                     + (i == 1 ? std::string("root") : "d" + std::to_string(i - 1)) + "\"]" + folder + "}\n";
+        path += "/" + std::to_string(i);
+    }
+    result = run({"resolve", "--paths-from", write_temp("deep.txt", path + "\n"), write_temp("deep.ndjson", deep_text)});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), depth + 3);
+    EXPECT_TRUE(result.out.ends_with("\n10000        d10000  \"10000\"     application/vnd.google-apps.folder\n"));
+}
+
 // Tree listings say what makes their paths misleading: folders that are
 // their own ancestors, a file listed twice (the second is left out), and
 // --ids over the whole tree; the listing is still shown.
@@ -477,7 +570,8 @@ TEST(Cli, OutExpandAndConfiguration)
     EXPECT_EQ(result.out, "a{slash}b.{ID1x}.gdoc\n");
     const passwd *user = getpwuid(getuid());
     ASSERT_NE(user, nullptr);
-    result = run({"expand", "$HOME/data/$LOGNAME"});
+    // From the password database, as the plug-in expands them, not the environment.
+    result = run({"expand", "$HOME/data/$LOGNAME"}, "/dev/null", "HOME=/elsewhere LOGNAME=someone");
     EXPECT_EQ(result.out, std::string(user->pw_dir) + "/data/" + user->pw_name + "\n");
 
     const std::string config = write_temp("plugin.conf",
@@ -540,6 +634,18 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
         = write_temp("unnamed.ndjson", "{\"id\": \"1a\", \"name\": \"a\"}\n{\"id\": \"1b\"}\n{\"size\": \"3\"}\n");
     const std::string blank_column = write_temp("blank.ndjson", "{\"name\": \"a\"}\n   {\"name\": \"b\"\n");
     const std::string hostile_json = write_temp("hostile.json", "[{\"name\": \"a\xe2\x80\xae\n\"}]");
+    const std::string empty = write_temp("empty.json", "");
+    const std::string blanks = write_temp("blanks.json", " \n\t\r\n");
+    const std::string nul_after_page = write_temp("nul.json", std::string("{\"files\": []}\n  \0\0", 18));
+    const std::string nul_in_name = write_temp("nul-name.json", "[{\"name\": \"a\\u0000b\"}]");
+    // A page that starts within its line: its columns count from the line's start.
+    const std::string second_on_line = write_temp("second.json", "{\"files\": []} {\"files\": [1,}\n");
+    const std::string second_line_on = write_temp("second-next.json", "{\"files\": []} {\"files\": [\n1,}\n");
+    std::string many_roots_text;
+    for (int i = 0; i < 7; ++i) {
+        many_roots_text += "{\"id\": \"f" + std::to_string(i) + "\", \"name\": \"x\", \"parents\": [\"0R" + std::to_string(i) + "\"]}\n";
+    }
+    const std::string many_roots = write_temp("many-roots.ndjson", many_roots_text);
     const ErrorCase cases[] = {
         {"bad JSON", {"ls", bad_json}, 1,
          "ostrel-gdrive: " + bad_json + ":3:12: invalid JSON: unexpected token near '}'\n"},
@@ -567,8 +673,49 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
          "ostrel-gdrive: in: \"a/b\" refused: a name cannot hold \"/\"; see \"ostrel-gdrive split\" for paths\n"},
         {"bad configuration", {"--config", bad_config, "formats"}, 1,
          "ostrel-gdrive: " + bad_config + ": Syntax error line 2\n"},
-        {"unknown option", {"ls", "--bogus", example}, 2,
-         "ostrel-gdrive: The following argument was not expected: --bogus (see --help)\n"},
+        {"unknown option", {"ls", "--bogus", example}, 2, "ostrel-gdrive: unknown option \"--bogus\" (see --help)\n"},
+        {"unknown option first", {"--bogus"}, 2, "ostrel-gdrive: unknown option \"--bogus\" (see --help)\n"},
+        {"unknown short option", {"-V"}, 2, "ostrel-gdrive: unknown option \"-V\" (see --help)\n"},
+        {"unknown option with a value", {"out", "--name", "-V", "--mine=x"}, 2,
+         "ostrel-gdrive: unknown option \"--mine\" (see --help)\n"},
+        {"value option twice", {"ls", "--path", "/a", "--path=/b", tree}, 2,
+         "ostrel-gdrive: --path given 2 times; give it once (see --help)\n"},
+        {"value option three times", {"out", "--name", "a", "--id", "1", "--id", "2", "--id", "3"}, 2,
+         "ostrel-gdrive: --id given 3 times; give it once (see --help)\n"},
+        {"kind twice in --export", {"--export", "documents=pdf,drawings=png,documents=odt", "formats"}, 2,
+         "ostrel-gdrive: --export documents= given 2 times; give it once (see --help)\n"},
+        {"zeros", {"ls", "/dev/zero"}, 1, "ostrel-gdrive: /dev/zero:1:1: invalid JSON: \\x00 cannot start a JSON value\n"},
+        {"zeros as a tree", {"resolve", "/dev/zero", "/"}, 1,
+         "ostrel-gdrive: /dev/zero:1:1: invalid JSON: \\x00 cannot start a JSON value\n"},
+        {"NUL after a page", {"ls", nul_after_page}, 1,
+         "ostrel-gdrive: " + nul_after_page + ":2:3: invalid JSON: \\x00 cannot start a JSON value\n"},
+        {"NUL in a name", {"ls", nul_in_name}, 1,
+         "ostrel-gdrive: " + nul_in_name + ":1:20: invalid JSON: a NUL character (\\u0000) in a JSON string near "
+         "'\"a\\\\u0000b\"'\n"},
+        {"error on the first line of a later page", {"ls", second_on_line}, 1,
+         "ostrel-gdrive: " + second_on_line + ":1:28: invalid JSON: unexpected token near '}'\n"},
+        {"error on a later line of a later page", {"ls", second_line_on}, 1,
+         "ostrel-gdrive: " + second_line_on + ":2:3: invalid JSON: unexpected token near '}'\n"},
+        {"empty listing", {"ls", empty}, 1, "ostrel-gdrive: no listing in " + empty + "\n"},
+        {"blank listing", {"ls", blanks}, 1, "ostrel-gdrive: no listing in " + blanks + "\n"},
+        {"/dev/null", {"ls", "/dev/null"}, 1, "ostrel-gdrive: no listing in /dev/null\n"},
+        {"empty standard input", {"ls", "-"}, 1, "ostrel-gdrive: no listing in -\n"},
+        {"empty second file", {"ls", example, empty}, 1, "ostrel-gdrive: no listing in " + empty + "\n"},
+        {"empty tree", {"resolve", blanks, "/"}, 1, "ostrel-gdrive: no listing in " + blanks + "\n"},
+        {"unknown root", {"ls", "--root", "NOPE", "--path", "/", tree}, 1,
+         "ostrel-gdrive: " + tree + ": --root NOPE: no listed file has this id or this parent\n"},
+        {"root not a folder", {"resolve", "--root", "1T014notes", tree, "/"}, 1,
+         "ostrel-gdrive: " + tree + ": --root 1T014notes: \"notes\" (1T014notes) is not a folder\n"},
+        {"root without path", {"ls", "--root", "0AMyDriveRoot", tree}, 2,
+         "ostrel-gdrive: ls: --root is for a tree listing and needs --path (see --help)\n"},
+        {"many roots", {"ls", "--path", "/", many_roots}, 1,
+         "ostrel-gdrive: " + many_roots + ": 7 roots (0R0, 0R1, 0R2, 0R3, 0R4, ...); --root ID picks the one to walk\n"},
+        {"no path to resolve", {"resolve", tree}, 2,
+         "ostrel-gdrive: resolve: PATH or --paths-from FILE is required (see --help)\n"},
+        {"paths and listing both on standard input", {"resolve", "-", "--paths-from", "-"}, 2,
+         "ostrel-gdrive: resolve: the listing and --paths-from cannot both be standard input\n"},
+        {"paths file missing", {"resolve", tree, "--paths-from", missing}, 1,
+         "ostrel-gdrive: --paths-from: " + missing + ": No such file or directory\n"},
         {"no command", {}, 2,
          "ostrel-gdrive: a command is required (commands: ls, resolve, query, in, out, split, expand, formats) (see --help)\n"},
         {"unknown command", {"--export", "documents=pdf", "lss", example}, 2,
@@ -579,6 +726,10 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
          "OSTREL_GOOGLE_DRIVE_DEBUG: tracing off, cannot use \"FOO\": LEVELS must be a decimal mask, level names joined "
          "by \"|\", or ALL\nostrel-gdrive: --debug: \"FOO\" is not LEVELS[,FILE[,FLAGS]]: LEVELS a decimal mask, level "
          "names (TRACE, DEBUG, INFO, WARN, ERROR) joined by \"|\", or ALL; FLAGS 0 to 3\n"},
+        {"trace file in a missing directory", {"--debug", "ALL," + missing + "/x", "formats"}, 2,
+         "OSTREL_GOOGLE_DRIVE_DEBUG: tracing off, cannot use \"ALL," + missing + "/x\": No such file or directory\n"
+         "ostrel-gdrive: --debug: cannot write the trace file \"" + missing + "/x\": its directory \"" + missing
+             + "\" is missing\n"},
         {"missing argument", {"split"}, 2, "ostrel-gdrive: PATH is required (see --help)\n"},
         {"unknown kind", {"--export", "books=pdf", "formats"}, 2,
          "ostrel-gdrive: --export: \"books=pdf\" is not KIND=FORMAT with KIND one of documents, spreadsheets, "
@@ -598,13 +749,13 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
              + ": export_spreadsheets = XLSX: \"XLSX\" is not a format for spreadsheets; allowed: pdf, zip, xlsx, "
                "ods, csv, tsv, gsheet\n"},
         {"Drive error reply", {"ls", drive_error}, 1,
-         "ostrel-gdrive: " + drive_error + ": Drive answered 401: Request had invalid authentication credentials.\n"},
+         "ostrel-gdrive: " + drive_error + ":1: Drive answered 401: Request had invalid authentication credentials.\n"},
         {"Drive error reply on one line", {"ls", drive_error_line}, 1,
          "ostrel-gdrive: " + drive_error_line + ":1: Drive answered 403: Rate \\u009b limit\n"},
         {"files not an array", {"ls", files_text}, 1,
-         "ostrel-gdrive: " + files_text + ": not a listing: \"files\" is not an array of file resources\n"},
+         "ostrel-gdrive: " + files_text + ":1: not a listing: \"files\" is not an array of file resources\n"},
         {"files null", {"ls", files_null}, 1,
-         "ostrel-gdrive: " + files_null + ": not a listing: \"files\" is not an array of file resources\n"},
+         "ostrel-gdrive: " + files_null + ":1: not a listing: \"files\" is not an array of file resources\n"},
         {"item not an object", {"ls", item_number}, 1,
          "ostrel-gdrive: " + item_number + ": page 1, item 2: not a file resource (a JSON object)\n"},
         {"bad time", {"ls", bad_time}, 1,
@@ -629,7 +780,7 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
          "ostrel-gdrive: resolve: \"/Projects/none\": 550 PATH_NOT_FOUND: No file in the folder has this name (at "
          "\"/Projects/none\")\n"},
         {"several roots", {"resolve", two_roots, "/x"}, 1,
-         "ostrel-gdrive: " + two_roots + ": several roots (0A, 0B); choose one with --root\n"},
+         "ostrel-gdrive: " + two_roots + ": 2 roots (0A, 0B); --root ID picks the one to walk\n"},
         {"bad parent", {"query", "--parent", "a'b", "x"}, 1,
          "ostrel-gdrive: query: \"x\" refused: 553 INVALID_PATH_NAME: The parent id \"a'b\" is not a Drive file id: "
          "an id is one or more letters, digits, \"_\", \"-\" or blanks\n"},
@@ -665,17 +816,35 @@ TEST(Cli, DebugTracesTheLibraryToStandardError)
                              "holds control, invisible or non-UTF-8 characters: tracing off\n");
 }
 
-// Runs the tool on a listing and gives its peak resident size in KiB.
-long peak_kib(const std::string &listing)
+// Runs the tool with args, standard input a pipe that feed fills, and gives
+// its peak resident size in KiB.
+long peak_kib(const std::vector<std::string> &args, const std::function<void(int)> &feed = {})
 {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
     const pid_t child = fork();
     if (child == 0) {
+        dup2(fds[0], STDIN_FILENO);
+        close(fds[0]);
+        close(fds[1]);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
         setenv("ASAN_OPTIONS", "quarantine_size_mb=1", 1);
-        execl(OSTREL_TOOL_FILE, OSTREL_TOOL_FILE, "ls", "-l", listing.c_str(), static_cast<char *>(nullptr));
+        std::vector<char *> argv = {const_cast<char *>(OSTREL_TOOL_FILE)};
+        for (const std::string &arg : args) {
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        }
+        argv.push_back(nullptr);
+        execv(OSTREL_TOOL_FILE, argv.data());
         _exit(127);
     }
+    close(fds[0]);
+    if (feed) {
+        const auto old = std::signal(SIGPIPE, SIG_IGN);
+        feed(fds[1]);
+        std::signal(SIGPIPE, old);
+    }
+    close(fds[1]);
     int status = 0;
     rusage usage = {};
     EXPECT_EQ(wait4(child, &status, 0, &usage), child);
@@ -694,10 +863,42 @@ TEST(Cli, ANewlineDelimitedListingStreamsInBoundedMemory)
             << R"("owners": [{"emailAddress": "ana.ruiz@example.org"}], "trashed": false})" << "\n";
     }
     big.close();
-    const long baseline = peak_kib(small);
-    const long streamed = peak_kib(ostrel::test::temp_path("big.ndjson"));
+    const long baseline = peak_kib({"ls", "-l", small});
+    const long streamed = peak_kib({"ls", "-l", ostrel::test::temp_path("big.ndjson")});
     // The listing is about 70 MB; one entry at a time needs next to nothing.
     EXPECT_LT(streamed - baseline, 8 * 1024) << "baseline " << baseline << " KiB, streamed " << streamed << " KiB";
+}
+
+// Pretty-printed pages one after another, as a paging loop writes them, are
+// read a page at a time: 1 000 pages of 250 files (about 90 MB, through a
+// pipe) in memory for one page.
+TEST(Cli, PagesOneAfterAnotherAreReadInMemoryForOnePage)
+{
+    const long baseline = peak_kib({"ls", "-l", write_temp("small.json", "{\"files\": [{\"name\": \"f\"}]}")});
+    const long paged = peak_kib({"ls", "-l", "-"}, [](int fd) {
+        size_t n = 0;
+        for (int page = 0; page < 1000; ++page) {
+            std::string text = "{\n  \"kind\": \"drive#fileList\",\n  \"files\": [\n";
+            for (int i = 0; i < 250; ++i, ++n) {
+                const std::string number = std::to_string(n);
+                text += std::string(i == 0 ? "" : ",\n") + "    {\n      \"kind\": \"drive#file\",\n      \"id\": \"1AbCdEfGh"
+                        + number + "\",\n      \"name\": \"report " + number
+                        + ".pdf\",\n      \"mimeType\": \"application/pdf\",\n      \"modifiedTime\": "
+                          "\"2024-04-30T17:02:55.000Z\",\n      \"size\": \"" + number
+                        + "\",\n      \"md5Checksum\": \"9e107d9d372bb6826bd81d3542a419d6\",\n      \"parents\": [\n"
+                          "        \"0AFolderShared\"\n      ],\n      \"trashed\": false\n    }";
+            }
+            text += "\n  ]\n}\n";
+            for (size_t done = 0; done < text.size();) {
+                const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
+                if (wrote <= 0) {
+                    return;
+                }
+                done += static_cast<size_t>(wrote);
+            }
+        }
+    });
+    EXPECT_LT(paged - baseline, 64 * 1024) << "baseline " << baseline << " KiB, paged " << paged << " KiB";
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "drive_request.h"
 #include "exact_text.h"
+#include "lookup.h"
 #include "support/names.h"
 #include "support/trace_capture.h"
 
@@ -19,6 +20,7 @@ namespace {
 
 using ostrel::test::ModuleTest;
 using ostrel::test::OwnedError;
+using ostrel::test::text_or_null;
 using Request = ostrel_google_drive_request_t;
 
 class DriveRequest : public ModuleTest {
@@ -268,6 +270,19 @@ TEST_F(DriveRequest, EveryRequestBuiltIsValidAgainstDriveV3)
         } else {
             OwnedError discarded(looked_up);
         }
+        // The walker's narrow query asks even for "'" and "\\" by name, escaped.
+        const ostrel_result_t narrowed = ostrel::gdc::name_query("root", name.c_str(), true, &query, &whole);
+        if (narrowed == OSTREL_SUCCESS) {
+            std::vector<std::string> literals;
+            EXPECT_TRUE(query_literals(query, &literals)) << query;
+            const ostrel::test::Inbound in = ostrel::test::translate_in(name, false);
+            ASSERT_EQ(in.result, OSTREL_SUCCESS) << name;
+            EXPECT_EQ(literals.size() > 1 ? literals[1] : "", in.name) << query;
+            take(ostrel_google_drive_request_list(base.c_str(), query, nullptr, &r), r);
+            std::free(query);
+        } else {
+            OwnedError discarded(narrowed);
+        }
         ASSERT_EQ(ostrel_google_drive_folder_query("a-B_9", round % 2 == 0, &query), OSTREL_SUCCESS);
         take(ostrel_google_drive_request_list(base.c_str(), query, nullptr, &r), r);
         std::free(query);
@@ -430,6 +445,44 @@ TEST_F(DriveRequest, RefusesIdsOutsideTheIdSetAndExportSuffixesWhenWriting)
     EXPECT_EQ(ostrel_gfs_error_get_ftp_response_code(slash_upload.error), 553);
 }
 
+// Each change asks for exactly itself: a move names both parents, since
+// Drive no longer allows a second one; DELE's trash is a PATCH, not a DELETE.
+TEST_F(DriveRequest, RenamesMovesTrashAndDeleteChangeOnlyWhatTheySay)
+{
+    using Params = std::map<std::string, std::string>;
+    const std::string base = "http://127.0.0.1:1";
+    const Params all_drives = {{"supportsAllDrives", "true"}};
+    const Params move = {{"supportsAllDrives", "true"}, {"addParents", "p2"}, {"removeParents", "p1"}};
+    const char *b = base.c_str();
+    Request *r[5] = {};
+    ASSERT_EQ(ostrel_google_drive_request_update(b, "f1", "new name", nullptr, nullptr, &r[0]), OSTREL_SUCCESS);
+    ASSERT_EQ(ostrel_google_drive_request_update(b, "f1", nullptr, "p1", "p2", &r[1]), OSTREL_SUCCESS);
+    ASSERT_EQ(ostrel_google_drive_request_update(b, "f1", "a{slash}b", "p1", "p2", &r[2]), OSTREL_SUCCESS);
+    ASSERT_EQ(ostrel_google_drive_request_trash(b, "f1", &r[3]), OSTREL_SUCCESS);
+    ASSERT_EQ(ostrel_google_drive_request_delete(b, "f1", &r[4]), OSTREL_SUCCESS);
+    const struct {
+        const char *method;
+        Params params;  // besides fields
+        const char *body;
+    } cases[] = {
+        {"PATCH", all_drives, "{\"name\": \"new name\"}"},
+        {"PATCH", move, "{}"},
+        {"PATCH", move, "{\"name\": \"a/b\"}"},
+        {"PATCH", all_drives, "{\"trashed\": true}"},
+        {"DELETE", all_drives, nullptr},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Owned owned(r[i]);
+        SCOPED_TRACE(r[i]->url);
+        Url url = parse_url(*r[i], base);
+        url.params.erase("fields");
+        EXPECT_EQ(url.method_path, std::string(cases[i].method) + " /drive/v3/files/ID");
+        EXPECT_EQ(url.id, "f1");
+        EXPECT_EQ(url.params, cases[i].params);
+        EXPECT_EQ(text_or_null(r[i]->body), text_or_null(cases[i].body));
+    }
+}
+
 TEST_F(DriveRequest, UploadSessionRequestsSayWhichBytes)
 {
     Request *r = nullptr;
@@ -449,6 +502,34 @@ TEST_F(DriveRequest, UploadSessionRequestsSayWhichBytes)
     for (const char *bad : {"", "ftp://x", "https://a b", "https://a\r\nX: y"}) {
         OwnedError error(ostrel::gdc::request_upload_status(bad, 1, &r));
         EXPECT_STREQ(ostrel_gfs_error_get_ftp_response_error_code(error.error), "DRIVE_ERROR") << bad;
+    }
+}
+
+// The tool's ls -l types come from this: one table of every kind.
+TEST_F(DriveRequest, KindFollowsTheMimeTypeAndTheExportConfiguration)
+{
+    ASSERT_EQ(ostrel_google_drive_export_set_config("pdf", nullptr, nullptr, nullptr), OSTREL_SUCCESS);
+    const struct {
+        const char *mime_type;
+        ostrel_google_drive_kind_t kind;
+        const char *export_mime;
+    } cases[] = {
+        {"application/vnd.google-apps.folder", OSTREL_GOOGLE_DRIVE_KIND_FOLDER, nullptr},
+        {"text/plain", OSTREL_GOOGLE_DRIVE_KIND_FILE, nullptr},
+        {nullptr, OSTREL_GOOGLE_DRIVE_KIND_FILE, nullptr},
+        {"application/pdf", OSTREL_GOOGLE_DRIVE_KIND_FILE, nullptr},
+        {"application/vnd.google-apps.document", OSTREL_GOOGLE_DRIVE_KIND_EXPORT, "application/pdf"},
+        {"application/vnd.google-apps.spreadsheet", OSTREL_GOOGLE_DRIVE_KIND_STUB, nullptr},
+        {"application/vnd.google-apps.shortcut", OSTREL_GOOGLE_DRIVE_KIND_STUB, nullptr},
+        {"application/vnd.google-apps.form2", OSTREL_GOOGLE_DRIVE_KIND_NO_CONTENT, nullptr},
+        {"application/vnd.google-apps.folderish", OSTREL_GOOGLE_DRIVE_KIND_NO_CONTENT, nullptr},
+    };
+    for (const auto &c : cases) {
+        ostrel_google_metadata_t file = {};
+        file.mime_type = const_cast<char *>(c.mime_type);
+        const char *export_mime = "unset";
+        EXPECT_EQ(ostrel_google_drive_kind(&file, &export_mime), c.kind) << text_or_null(c.mime_type);
+        EXPECT_EQ(text_or_null(export_mime), text_or_null(c.export_mime)) << text_or_null(c.mime_type);
     }
 }
 

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <string>
 
 #include "support/trace_capture.h"
@@ -61,29 +60,6 @@ TEST_F(EvaluatePath, ExpandsHomeAndLognameLeftToRight)
 
 // Linear in the path: twice the tokens take about twice the time, where a
 // search to the end per token took four times as long.
-TEST_F(EvaluatePath, TimeGrowsLinearlyWithThePath)
-{
-    const auto seconds = [](size_t tokens) {
-        std::string path;
-        for (size_t i = 0; i < tokens; ++i) {
-            path += "$HOME$x";
-        }
-        const auto start = std::chrono::steady_clock::now();
-        char *out = nullptr;
-        EXPECT_EQ(ostrel_google_drive_evaluate_path(path.c_str(), &out), OSTREL_SUCCESS);
-        std::free(out);
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    };
-    // The fastest of several runs each, against scheduling noise.
-    double small = 1e9;
-    double large = 1e9;
-    for (int i = 0; i < 5; ++i) {
-        small = std::min(small, seconds(20000));
-        large = std::min(large, seconds(80000));
-    }
-    EXPECT_LT(large / small, 8.0) << small << " s then " << large << " s";
-}
-
 TEST_F(EvaluatePath, TracesOnlyItsExit)
 {
     TraceCapture capture;

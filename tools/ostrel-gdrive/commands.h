@@ -14,8 +14,10 @@ int run_out(const std::string &name, const std::string &mime_type, const std::st
 int run_split(const std::string &path, bool for_write, bool json);
 int run_expand(const std::string &path);
 int run_formats(bool json);
-int run_resolve(const std::string &listing, const std::vector<std::string> &paths, const std::string &root,
-                bool json);
+// paths_from: a file of paths, one a line ("-" standard input), resolved
+// after paths as they are read.
+int run_resolve(const std::string &listing, const std::vector<std::string> &paths, const std::string &paths_from,
+                const std::string &root, bool json);
 int run_query(const std::string &parent, const std::vector<std::string> &names, bool json);
 
 }  // namespace ostrel::gdrive

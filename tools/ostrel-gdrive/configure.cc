@@ -142,6 +142,7 @@ void configure(const Common &common)
         read_config(common.config, chosen, given);
     }
     std::string_view formats = common.export_formats;
+    size_t named[4] = {0, 0, 0, 0};  // by --export: which of two was meant cannot be known
     while (!formats.empty()) {
         const std::string_view item = formats.substr(0, formats.find(','));
         formats.remove_prefix(std::min(formats.size(), item.size() + 1));
@@ -156,10 +157,17 @@ void configure(const Common &common)
                                           + "\" is not KIND=FORMAT with KIND one of documents, spreadsheets, "
                                             "presentations, drawings"};
         }
+        ++named[k];
         chosen[k] = item.substr(equals + 1);
         given[k] = true;
         if (const std::string why = refused_format(k, chosen[k]); !why.empty()) {
             throw Failure{exit_usage, "--export: " + why};
+        }
+    }
+    for (size_t k = 0; k < 4; ++k) {
+        if (named[k] > 1) {
+            throw Failure{exit_usage, std::string("--export ") + kinds[k].word + "= given " + std::to_string(named[k])
+                                          + " times; give it once (see --help)"};
         }
     }
     const ostrel_result_t result = ostrel_google_drive_export_set_config(

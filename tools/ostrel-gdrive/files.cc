@@ -8,9 +8,6 @@ namespace ostrel::gdrive {
 
 namespace {
 
-constexpr const char *folder_type = "application/vnd.google-apps.folder";
-constexpr std::string_view apps_prefix = "application/vnd.google-apps.";
-
 std::string dumped(const json_t *value)
 {
     char *text = json_dumps(value, JSON_COMPACT | JSON_ENCODE_ANY);
@@ -85,6 +82,15 @@ bool FileReader::next(File *file, bool with_trashed)
             ++unnamed_;
             continue;
         }
+        // What the library leaves unset is shown as missing: say why.
+        const json_t *size = json_object_get(resource, "size");
+        if (size != nullptr && !m.size_set) {
+            say(who() + "warning: \"size\": not a decimal text (" + dumped(size) + "): shown without it");
+        }
+        const json_t *mime_type = json_object_get(resource, "mimeType");
+        if (mime_type != nullptr && m.mime_type == nullptr) {
+            say(who() + "warning: \"mimeType\": not a text (" + dumped(mime_type) + "): shown without it");
+        }
         json_decref(resource);
         if (with_trashed || !(m.trashed_set && m.trashed)) {
             return true;
@@ -92,30 +98,32 @@ bool FileReader::next(File *file, bool with_trashed)
     }
 }
 
-void finish_listing(const Listing &listing, const FileReader &files)
+std::string finish_listing(const Listing &listing, const FileReader &files)
 {
     for (const std::string &warning : listing.warnings()) {
         say(warning);
     }
-    if (files.unnamed() != 0) {
-        throw Failure{exit_refused, listing.name() + ": " + std::to_string(files.unnamed())
-                                        + (files.unnamed() == 1 ? " file was" : " files were")
-                                        + " left out for want of a name"};
+    if (files.unnamed() == 0) {
+        return "";
     }
+    return listing.name() + ": " + std::to_string(files.unnamed())
+           + (files.unnamed() == 1 ? " file was" : " files were") + " left out for want of a name";
 }
 
 const char *kind_of(const ostrel_google_metadata_t &m, const char **export_mime)
 {
-    *export_mime = nullptr;
-    if (m.mime_type != nullptr && std::strcmp(m.mime_type, folder_type) == 0) {
+    // The library decides, so ls and a plug-in never disagree.
+    switch (ostrel_google_drive_kind(&m, export_mime)) {
+    case OSTREL_GOOGLE_DRIVE_KIND_FOLDER:
         return "folder";
-    }
-    if (ostrel_google_drive_mime_type_is_google_docs(m.mime_type)) {
-        *export_mime = ostrel_google_drive_exported_get_export_mime(m.mime_type);
-        return *export_mime != nullptr ? "export" : "stub";
-    }
-    if (m.mime_type != nullptr && std::string_view(m.mime_type).starts_with(apps_prefix)) {
+    case OSTREL_GOOGLE_DRIVE_KIND_EXPORT:
+        return "export";
+    case OSTREL_GOOGLE_DRIVE_KIND_STUB:
+        return "stub";
+    case OSTREL_GOOGLE_DRIVE_KIND_NO_CONTENT:
         return "no-content";
+    case OSTREL_GOOGLE_DRIVE_KIND_FILE:
+        break;
     }
     return "file";
 }

@@ -26,8 +26,9 @@ private:
     size_t unnamed_ = 0;
 };
 
-// Says the listing's warnings and, when resources were left out, fails.
-void finish_listing(const Listing &listing, const FileReader &files);
+// Says the listing's warnings; gives what to fail with when resources
+// were left out, or "".
+[[nodiscard]] std::string finish_listing(const Listing &listing, const FileReader &files);
 
 // What kind of entry a file is for a client: folder, file, export (with its
 // export MIME type), stub, or no-content (a Google-Apps file without bytes).

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -12,18 +13,15 @@ namespace ostrel::gdrive {
 
 namespace {
 
-constexpr std::string_view blanks = " \t\r\n";
 constexpr std::string_view byte_order_mark = "\xef\xbb\xbf";
 
-[[nodiscard]] std::string_view trimmed(std::string_view text, size_t *leading)
+// The parser's words, less the name of a flag of its own.
+std::string json_error_text(const char *text)
 {
-    const size_t first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) {
-        *leading = text.size();
-        return {};
-    }
-    *leading = first;
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+    constexpr std::string_view nul = "\\u0000 is not allowed without JSON_ALLOW_NUL";
+    const std::string_view said = text;
+    return said.starts_with(nul) ? "a NUL character (\\u0000) in a JSON string" + shown(said.substr(nul.size()))
+                                 : shown(said);
 }
 
 }  // namespace
@@ -100,6 +98,7 @@ bool Reader::line(std::string_view *text)
             const size_t at = static_cast<size_t>(static_cast<const char *>(found) - buffer_.data());
             *text = std::string_view(buffer_.data() + begin_, at - begin_);
             begin_ = at + 1;
+            ++line_;
             return true;
         }
         searched = end_ - begin_;
@@ -114,17 +113,59 @@ bool Reader::line(std::string_view *text)
     }
 }
 
-bool Reader::rest(std::string *text)
+int Reader::peek()
 {
     start();
-    while (fill()) {
+    if (begin_ == end_ && !fill()) {
+        return -1;
     }
-    if (error_ != 0) {
-        return false;
+    return static_cast<unsigned char>(buffer_[begin_]);
+}
+
+void Reader::take(size_t n)
+{
+    for (size_t i = begin_; i < begin_ + n; ++i) {
+        if (buffer_[i] == '\n') {
+            ++line_;
+            column_ = 0;
+        } else {
+            ++column_;
+        }
     }
-    text->append(buffer_.data() + begin_, end_ - begin_);
-    begin_ = end_;
-    return true;
+    begin_ += n;
+}
+
+size_t Reader::hand(void *out, size_t size, void *self)
+{
+    Reader &reader = *static_cast<Reader *>(self);
+    if (reader.at_line_end_ || (reader.begin_ + reader.handed_ == reader.end_ && !reader.fill())) {
+        return 0;  // the end, for the parser; a read error is in error_
+    }
+    size_t n = std::min(size, reader.end_ - reader.begin_ - reader.handed_);
+    const char *from = reader.buffer_.data() + reader.begin_ + reader.handed_;
+    if (reader.to_line_end_) {
+        if (const void *found = std::memchr(from, '\n', n); found != nullptr) {
+            n = static_cast<size_t>(static_cast<const char *>(found) - from);
+            reader.at_line_end_ = true;
+        }
+    }
+    std::memcpy(out, from, n);
+    reader.handed_ += n;
+    return n;
+}
+
+json_t *Reader::load(bool to_line_end, json_error_t *error, size_t *size)
+{
+    start();
+    handed_ = 0;
+    to_line_end_ = to_line_end;
+    at_line_end_ = false;
+    // The parser gets the bytes from begin_ on, which stay in the buffer
+    // until taken: a value's lines and columns are counted once it is read.
+    json_t *value = json_load_callback(hand, this, JSON_DECODE_ANY | (to_line_end ? 0 : JSON_DISABLE_EOF_CHECK),
+                                       error);
+    *size = to_line_end ? handed_ : static_cast<size_t>(error->position);
+    return value;
 }
 
 std::string drive_error_of(const json_t *document)
@@ -161,51 +202,87 @@ std::string Listing::at(int line, int column) const
     return name_ + ":" + std::to_string(line) + (column > 0 ? ":" + std::to_string(column) : "");
 }
 
-bool Listing::open(const std::string &path, std::string *error)
+bool Listing::open(const std::vector<std::string> &paths, std::string *error)
 {
+    paths_ = paths;
+    for (const std::string &path : paths) {
+        names_ += (names_.empty() ? "" : ", ") + (path == "-" ? std::string("<stdin>") : shown(path));
+    }
+    return open_file(error);
+}
+
+bool Listing::open_file(std::string *error)
+{
+    const std::string &path = paths_[file_++];
     name_ = path == "-" ? "<stdin>" : shown(path);
-    if (!reader_.open(path)) {
+    reader_ = std::make_unique<Reader>();
+    if (!reader_->open(path)) {
         *error = name_ + ": " + std::strerror(errno);
         return false;
     }
-    // The first line decides: a whole JSON object on it starts a stream of
-    // resources (or pages), one a line; anything else is read whole.
-    std::string_view line;
-    size_t leading = 0;
-    std::string_view first;
-    while (reader_.line(&line)) {
-        ++line_number_;
-        first = trimmed(line, &leading);
-        if (!first.empty()) {
-            break;
+    // The first value decides: an object alone on its line starts a stream
+    // of resources (or pages), one a line; anything else is JSON values,
+    // pages one after another, in any layout.
+    streaming_ = false;
+    pages_ = 0;
+    json_t *value = next_value(error);
+    if (value == nullptr) {
+        if (error->empty()) {
+            *error = "no listing in " + shown(path);
         }
-    }
-    if (first.empty()) {
-        if (reader_.error() != 0) {
-            *error = name_ + ": " + std::strerror(reader_.error());
-            return false;
-        }
-        return true;  // an empty listing
-    }
-    if (first.front() == '{') {
-        json_error_t json_error;
-        json_t *value = json_loadb(first.data(), first.size(), 0, &json_error);
-        if (json_is_object(value)) {
-            streaming_ = true;
-            document_line_ = line_number_;
-            return hold(value, false, error);
-        }
-        json_decref(value);
-    }
-    whole_first_line_ = line_number_;
-    whole_.assign(line.data(), line.size());
-    whole_ += '\n';
-    if (!reader_.rest(&whole_)) {
-        *error = name_ + ": " + std::strerror(reader_.error());
         return false;
     }
-    document_line_ = whole_first_line_;
-    return true;
+    const bool one_line = document_line_ == reader_->line_number();
+    int c = reader_->peek();
+    while (c == ' ' || c == '\t' || c == '\r') {
+        reader_->take(1);
+        c = reader_->peek();
+    }
+    streaming_ = json_is_object(value) && one_line && (c == '\n' || c == -1);
+    return hold(value, !streaming_, error);
+}
+
+json_t *Listing::next_value(std::string *error)
+{
+    Reader &reader = *reader_;
+    int c = reader.peek();
+    while (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+        reader.take(1);
+        c = reader.peek();
+    }
+    if (c == -1) {
+        if (reader.error() != 0) {
+            *error = name_ + ": " + std::strerror(reader.error());
+        }
+        return nullptr;
+    }
+    const int column = reader.column();
+    document_line_ = reader.line_number();
+    // What cannot begin a value ends the read here, before a parser would
+    // look for its end (a file of NUL bytes has none).
+    if (std::strchr("{[\"-0123456789tfn", c) == nullptr || c == '\0') {
+        const char byte = static_cast<char>(c);
+        *error = at(document_line_, column + 1) + ": invalid JSON: " + shown(std::string_view(&byte, 1))
+                 + " cannot start a JSON value";
+        return nullptr;
+    }
+    json_error_t json_error;
+    size_t size = 0;
+    json_t *value = reader.load(streaming_, &json_error, &size);
+    if (value == nullptr) {
+        if (reader.error() != 0) {
+            *error = name_ + ": " + std::strerror(reader.error());
+            return nullptr;
+        }
+        // A value that starts within its line: its columns there count
+        // from what stands before it.
+        const int line = document_line_ + std::max(json_error.line, 1) - 1;
+        *error = at(line, json_error.line <= 1 ? column + json_error.column : json_error.column)
+                 + ": invalid JSON: " + json_error_text(json_error.text);
+        return nullptr;
+    }
+    reader.take(size);
+    return value;
 }
 
 bool Listing::hold(json_t *document, bool top_level, std::string *error)
@@ -222,7 +299,7 @@ bool Listing::hold(json_t *document, bool top_level, std::string *error)
     const char *kind = json_string_value(json_object_get(document, "kind"));
     if (json_is_array(document)) {
         items_ = document;
-        more_pages_ = false;
+        more_pages_.clear();
     } else if (files != nullptr || (kind != nullptr && std::strcmp(kind, "drive#fileList") == 0)) {
         if (files != nullptr && !json_is_array(files)) {
             *error = document_where() + ": not a listing: \"files\" is not an array of file resources";
@@ -235,10 +312,12 @@ bool Listing::hold(json_t *document, bool top_level, std::string *error)
             json_object_set_new(document, "files", items_);
         }
         const char *token = json_string_value(json_object_get(document, "nextPageToken"));
-        more_pages_ = token != nullptr && *token != '\0';
-        incomplete_ = incomplete_ || json_is_true(json_object_get(document, "incompleteSearch"));
+        more_pages_ = token != nullptr && *token != '\0' ? name_ : "";
+        if (incomplete_.empty() && json_is_true(json_object_get(document, "incompleteSearch"))) {
+            incomplete_ = name_;
+        }
     } else if (json_is_object(document)) {
-        more_pages_ = false;
+        more_pages_.clear();
     } else {
         *error = top_level ? name_ + ": not a listing: expected a files.list response, an array of files or one file "
                                      "per line"
@@ -248,41 +327,9 @@ bool Listing::hold(json_t *document, bool top_level, std::string *error)
     return true;
 }
 
-bool Listing::next_document(std::string *error)
-{
-    // Pages written one after another by a paging loop are one listing.
-    while (parsed_ < whole_.size() && blanks.find(whole_[parsed_]) != std::string_view::npos) {
-        if (whole_[parsed_++] == '\n') {
-            ++document_line_;
-        }
-    }
-    if (parsed_ >= whole_.size()) {
-        return false;
-    }
-    json_error_t json_error;
-    json_t *document = json_loadb(whole_.data() + parsed_, whole_.size() - parsed_,
-                                  JSON_DISABLE_EOF_CHECK | JSON_DECODE_ANY, &json_error);
-    if (document == nullptr) {
-        int column = json_error.column;
-        if (json_error.line <= 1) {
-            // The document starts within its line: count what stands before it.
-            const size_t line_start = parsed_ == 0 ? std::string::npos : whole_.rfind('\n', parsed_ - 1);
-            column += static_cast<int>(line_start == std::string::npos ? parsed_ : parsed_ - line_start - 1);
-        }
-        *error = at(document_line_ + json_error.line - 1, column) + ": invalid JSON: " + shown(json_error.text);
-        return false;
-    }
-    const size_t start = parsed_;
-    parsed_ += static_cast<size_t>(json_error.position);
-    for (size_t i = start; i < parsed_; ++i) {
-        document_line_ += whole_[i] == '\n' ? 1 : 0;
-    }
-    return hold(document, true, error);
-}
-
 std::string Listing::document_where() const
 {
-    return streaming_ ? at(document_line_, 0) : name_;
+    return at(document_line_, 0);
 }
 
 std::string Listing::where() const
@@ -290,8 +337,8 @@ std::string Listing::where() const
     if (!last_was_item_) {
         return document_where();
     }
-    return document_where() + ": " + (pages_ > 0 ? "page " + std::to_string(pages_) + ", item " : "item ")
-           + std::to_string(index_);
+    return (streaming_ ? document_where() : name_) + ": "
+           + (pages_ > 0 ? "page " + std::to_string(pages_) + ", item " : "item ") + std::to_string(index_);
 }
 
 json_t *Listing::next(std::string *error)
@@ -317,34 +364,25 @@ json_t *Listing::next(std::string *error)
             document_ = nullptr;
             items_ = nullptr;
         }
-        if (!streaming_) {
-            if (!next_document(error)) {
+        if (reader_ == nullptr) {
+            return nullptr;
+        }
+        json_t *value = next_value(error);
+        if (value == nullptr) {
+            if (!error->empty()) {
+                return nullptr;
+            }
+            // The file is read: the next one goes on with the listing.
+            reader_.reset();
+            if (file_ == paths_.size()) {
+                return nullptr;
+            }
+            if (!open_file(error)) {
                 return nullptr;
             }
             continue;
         }
-        std::string_view line;
-        if (!reader_.line(&line)) {
-            if (reader_.error() != 0) {
-                *error = name_ + ": " + std::strerror(reader_.error());
-            }
-            return nullptr;
-        }
-        ++line_number_;
-        size_t leading = 0;
-        const std::string_view text = trimmed(line, &leading);
-        if (text.empty()) {
-            continue;
-        }
-        document_line_ = line_number_;
-        json_error_t json_error;
-        json_t *value = json_loadb(text.data(), text.size(), JSON_DECODE_ANY, &json_error);
-        if (value == nullptr) {
-            *error = at(line_number_, static_cast<int>(leading) + json_error.column) + ": invalid JSON: "
-                     + shown(json_error.text);
-            return nullptr;
-        }
-        if (!hold(value, false, error)) {
+        if (!hold(value, !streaming_, error)) {
             return nullptr;
         }
     }
@@ -353,12 +391,14 @@ json_t *Listing::next(std::string *error)
 std::vector<std::string> Listing::warnings() const
 {
     std::vector<std::string> said;
-    if (more_pages_) {
-        said.push_back(name_ + ": warning: the listing ends with a page that has a nextPageToken: it is one page of "
-                               "several, and the files of the pages after it are missing");
+    if (!more_pages_.empty()) {
+        said.push_back(more_pages_
+                       + ": warning: the listing ends with a page that has a nextPageToken: it is one page of "
+                         "several, and the files of the pages after it are missing");
     }
-    if (incomplete_) {
-        said.push_back(name_ + ": warning: Drive did not search everything (incompleteSearch): files may be missing");
+    if (!incomplete_.empty()) {
+        said.push_back(incomplete_
+                       + ": warning: Drive did not search everything (incompleteSearch): files may be missing");
     }
     return said;
 }

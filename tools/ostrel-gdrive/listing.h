@@ -7,13 +7,15 @@
 
 #include <jansson.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace ostrel::gdrive {
 
-// Lines or the whole rest of a file descriptor, read with read(2).
+// Bytes of a file descriptor, read with read(2): lines, or one JSON value
+// at a time. Only what is not yet taken is kept: a value, a line.
 class Reader {
 public:
     Reader() = default;
@@ -26,13 +28,23 @@ public:
     // The next line without its line feed, valid until the next call;
     // false at the end or on a read error (then error() is set).
     [[nodiscard]] bool line(std::string_view *text);
-    // Appends everything not yet read; false on a read error.
-    [[nodiscard]] bool rest(std::string *text);
+    // The next byte, not taken; -1 at the end or on a read error.
+    [[nodiscard]] int peek();
+    // Takes n bytes, peeked or loaded, counting lines and columns.
+    void take(size_t n);
+    // Parses the JSON value that starts here, up to the end of the line
+    // when to_line_end (the rest of the line must then be blank), else up
+    // to its last byte; *size: the bytes it spans, to take().
+    [[nodiscard]] json_t *load(bool to_line_end, json_error_t *error, size_t *size);
     [[nodiscard]] int error() const { return error_; }
+    // Where the next byte stands: line (1-based), bytes before it on it.
+    [[nodiscard]] int line_number() const { return line_; }
+    [[nodiscard]] int column() const { return column_; }
 
 private:
     [[nodiscard]] bool fill();
     void start();
+    static size_t hand(void *out, size_t size, void *self);
 
     int fd_ = -1;
     bool owns_fd_ = false;
@@ -42,8 +54,20 @@ private:
     bool at_end_ = false;
     bool started_ = false;
     int error_ = 0;
+    int line_ = 1;
+    int column_ = 0;
+    size_t handed_ = 0;  // bytes after begin_ the parser has been given
+    bool to_line_end_ = false;
+    bool at_line_end_ = false;
 };
 
+// A listing: one file or several read one after another. Each file holds
+// files.list responses (one page or several one after another), a JSON
+// array of file resources, or newline-delimited JSON (one resource or page
+// a line). JSON values are read one at a time, so memory grows with the
+// largest page, not with the file; a single array is one value and so is
+// read whole. Every resource comes with where it stands, and what is not
+// a listing is said as such.
 class Listing {
 public:
     Listing() = default;
@@ -51,8 +75,9 @@ public:
     Listing(const Listing &) = delete;
     Listing &operator=(const Listing &) = delete;
 
-    // Opens path ("-" for standard input); false with *error set on failure.
-    [[nodiscard]] bool open(const std::string &path, std::string *error);
+    // Opens paths ("-" for standard input) in turn; false with *error set
+    // on failure.
+    [[nodiscard]] bool open(const std::vector<std::string> &paths, std::string *error);
     // The next file resource (a new reference the caller releases), or NULL
     // at the end or on an error (then *error is set).
     [[nodiscard]] json_t *next(std::string *error);
@@ -62,30 +87,32 @@ public:
     // What the reader should know once the listing is read: a last page
     // that is not the last one, a search Drive did not finish.
     [[nodiscard]] std::vector<std::string> warnings() const;
-    [[nodiscard]] const std::string &name() const { return name_; }
+    // The files' names, for messages about the whole listing.
+    [[nodiscard]] const std::string &name() const { return names_; }
 
 private:
+    [[nodiscard]] bool open_file(std::string *error);
     // Takes a parsed document: its resources are walked next.
     [[nodiscard]] bool hold(json_t *document, bool top_level, std::string *error);
-    [[nodiscard]] bool next_document(std::string *error);
+    // The next JSON value of the file; NULL at its end or on an error.
+    [[nodiscard]] json_t *next_value(std::string *error);
     [[nodiscard]] std::string at(int line, int column) const;
     [[nodiscard]] std::string document_where() const;
 
+    std::vector<std::string> paths_;
+    size_t file_ = 0;  // the next file to open
+    std::string names_;
     std::string name_;
-    Reader reader_;
+    std::unique_ptr<Reader> reader_;
     bool streaming_ = false;
-    int line_number_ = 0;
-    std::string whole_;  // a listing read whole, and where parsing stands
-    size_t parsed_ = 0;
-    int whole_first_line_ = 0;
     json_t *document_ = nullptr;
     json_t *items_ = nullptr;  // the array being walked; NULL: document_ is one resource
     size_t index_ = 0;         // of the next item; of the last one handed out, 1-based
     bool last_was_item_ = false;
     int document_line_ = 0;
     size_t pages_ = 0;
-    bool more_pages_ = false;
-    bool incomplete_ = false;
+    std::string more_pages_;  // the file whose last page has a nextPageToken
+    std::string incomplete_;  // the first file with an incompleteSearch page
 };
 
 // Drive's answer when a request failed, {"error": {"code": ..., "message":

@@ -125,19 +125,25 @@ void run_ls(const LsOptions &options)
 {
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-    if (!options.path.empty() || !options.root.empty()) {
-        const Tree tree(options.listing, options.root, options.trashed);
+    if (!options.root.empty() && options.path.empty()) {
+        throw Failure{exit_usage, "ls: --root is for a tree listing and needs --path (see --help)"};
+    }
+    if (!options.path.empty()) {
+        const Tree tree(options.listings, options.root, options.trashed);
         const std::vector<Tree::Step> steps = tree.resolve(options.path);
         if (!steps.empty() && !is_folder(*steps.back().file)) {
             throw Failure{exit_refused, "ls: \"" + shown(options.path) + "\" is not a folder"};
         }
         print_folder(options, tree.children_of(steps.empty() ? tree.root()
                                                                : std::string(steps.back().file->id)));
+        if (!tree.left_out().empty()) {
+            throw Failure{exit_refused, tree.left_out()};
+        }
         return;
     }
     Listing listing;
     std::string error;
-    if (!listing.open(options.listing, &error)) {
+    if (!listing.open(options.listings, &error)) {
         throw Failure{exit_refused, error};
     }
     FileReader reader(listing);
@@ -147,7 +153,9 @@ void run_ls(const LsOptions &options)
         while (reader.next(&file, options.trashed)) {
             print_entry(options, file.metadata, client_name_of(file.metadata));
         }
-        finish_listing(listing, reader);
+        if (const std::string left_out = finish_listing(listing, reader); !left_out.empty()) {
+            throw Failure{exit_refused, left_out};
+        }
         return;
     }
     // Collisions are known only once the whole folder has been read.
@@ -162,7 +170,9 @@ void run_ls(const LsOptions &options)
         records.push_back(f.metadata);
     }
     print_folder(options, std::move(records));
-    finish_listing(listing, reader);
+    if (const std::string left_out = finish_listing(listing, reader); !left_out.empty()) {
+        throw Failure{exit_refused, left_out};
+    }
 }
 
 }  // namespace ostrel::gdrive

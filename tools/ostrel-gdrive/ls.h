@@ -3,11 +3,12 @@
 #define OSTREL_GDRIVE_LS_H
 
 #include <string>
+#include <vector>
 
 namespace ostrel::gdrive {
 
 struct LsOptions {
-    std::string listing;
+    std::vector<std::string> listings;  // read one after another as one listing
     bool long_format = false;
     bool json = false;
     bool ids = false;

@@ -2,12 +2,18 @@
 // Drive file a client's name opens, answered by the plug-in's own library.
 // This file wires the commands; each lives in a file of its own.
 #include <CLI/CLI.hpp>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commands.h"
@@ -21,9 +27,41 @@ using namespace ostrel::gdrive;
 
 constexpr const char *command_names = "ls, resolve, query, in, out, split, expand, formats";
 
-// CLI11's texts name neither what was typed nor what exists; these do.
-std::string usage_text(const CLI::App &app, const CLI::ParseError &error, int argc, char **argv)
+// The first argument that looks like an option but is none of the tool's or
+// of its command's; "" when there is none.
+std::string unknown_option(CLI::App &app, int argc, char **argv)
 {
+    const CLI::App *command = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") {
+            break;
+        }
+        if (arg.size() < 2 || arg[0] != '-') {
+            for (const CLI::App *sub : app.get_subcommands([](const CLI::App *) { return true; })) {
+                command = command == nullptr && sub->get_name() == arg ? sub : command;
+            }
+            continue;
+        }
+        const std::string name = arg.substr(0, arg.find('='));
+        const CLI::Option *option = command != nullptr ? command->get_option_no_throw(name) : nullptr;
+        option = option != nullptr ? option : std::as_const(app).get_option_no_throw(name);
+        if (option == nullptr) {
+            return name;
+        }
+        if (option->get_expected_min() > 0 && name.size() == arg.size()) {
+            ++i;  // its value, whatever it looks like
+        }
+    }
+    return "";
+}
+
+// CLI11's texts name neither what was typed nor what exists; these do.
+std::string usage_text(CLI::App &app, const CLI::ParseError &error, int argc, char **argv)
+{
+    if (const std::string unknown = unknown_option(app, argc, argv); !unknown.empty()) {
+        return "unknown option \"" + shown(unknown) + "\"";
+    }
     if (app.get_subcommands().empty()) {
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
@@ -63,11 +101,37 @@ public:
 // stream was refused.
 void check_debug(const std::string &value)
 {
-    if (!value.empty() && ostrel_i_OSTREL_GOOGLE_DRIVE_debug_handle.stream == nullptr) {
-        throw Failure{exit_usage, "--debug: \"" + shown(value)
-                                      + "\" is not LEVELS[,FILE[,FLAGS]]: LEVELS a decimal mask, level names (TRACE, "
-                                        "DEBUG, INFO, WARN, ERROR) joined by \"|\", or ALL; FLAGS 0 to 3"};
+    if (value.empty() || ostrel_i_OSTREL_GOOGLE_DRIVE_debug_handle.stream != nullptr) {
+        return;
     }
+    // A trace file that cannot be opened is no syntax error: say what is
+    // wrong with it. The file is not created here.
+    const size_t comma = value.find(',');
+    const std::string file = comma == std::string::npos ? "" : value.substr(comma + 1, value.find(',', comma + 1) - comma - 1);
+    if (!file.empty()) {
+        const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        const int error = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        } else if (error != ENOENT) {
+            throw Failure{exit_usage, "--debug: cannot write the trace file \"" + shown(file) + "\": " + std::strerror(error)};
+        } else {
+            const size_t slash = file.rfind('/');
+            const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+            struct stat status = {};
+            if (::stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+                throw Failure{exit_usage, "--debug: cannot write the trace file \"" + shown(file)
+                                              + "\": its directory \"" + shown(directory) + "\" is missing"};
+            }
+            if (::access(directory.c_str(), W_OK | X_OK) != 0) {
+                throw Failure{exit_usage, "--debug: cannot create the trace file \"" + shown(file) + "\": "
+                                              + std::strerror(errno)};
+            }
+        }
+    }
+    throw Failure{exit_usage, "--debug: \"" + shown(value)
+                                  + "\" is not LEVELS[,FILE[,FLAGS]]: LEVELS a decimal mask, level names (TRACE, "
+                                    "DEBUG, INFO, WARN, ERROR) joined by \"|\", or ALL; FLAGS 0 to 3"};
 }
 
 }  // namespace
@@ -110,7 +174,9 @@ int main(int argc, char **argv)
          "it, e.g. ALL or TRACE|ERROR",
          "LEVELS");
     app.footer(
-        "Exit status: 0 success, 1 refused input (bad listing, refused name, bad configuration file), 2 usage error.\n"
+        "A flag may repeat; an option that takes a value, or a kind within --export, given twice is a usage error.\n"
+        "Exit status: 0 success, 1 refused input (bad listing, refused name, bad configuration file) or output that "
+        "cannot be written, 2 usage error.\n"
         "Examples:\n"
         "  ostrel-gdrive ls -l --export documents=pdf,spreadsheets=xlsx my-drive.json\n"
         "  ostrel-gdrive in --write 'notes{export-gdoc}.pdf'\n"
@@ -119,9 +185,14 @@ int main(int argc, char **argv)
 
     LsOptions ls;
     CLI::App *ls_command = app.add_subcommand(
-        "ls", "List the names GridFTP clients see for a Drive file listing: files.list responses, a JSON array of "
-              "file resources, or one resource per line (streamed); - reads standard input");
-    ls_command->add_option("LISTING", ls.listing, "The listing file, or - for standard input")->required();
+        "ls", "List the names GridFTP clients see for a Drive file listing: files.list responses (read a page at a "
+              "time), a JSON array of file resources (read whole), or one resource per line (streamed); - reads "
+              "standard input");
+    ls_command
+        ->add_option("LISTING", ls.listings,
+                     "Listing files, read one after another as one listing (pages are read one at a time; a single "
+                     "JSON array is read whole: give big ones as one resource per line); - for standard input")
+        ->required();
     ls_command->add_flag("-l,--long", ls.long_format,
                          "Show type (folder, file, export [export MIME type], stub, no-content [MIME type]), size, "
                          "modification time (UTC) and, after <-, the Drive name when it differs");
@@ -137,17 +208,23 @@ int main(int argc, char **argv)
                            "path opens")
         ->type_name("PATH");
     ls_command->add_option("--root", ls.root,
-                           "The tree's root folder id (default: the one parent id that no listed file has)")
+                           "The tree's root folder id, with --path only (default: the one parent id that no listed file "
+                           "has)")
         ->type_name("ID");
 
     std::string resolve_listing;
     std::vector<std::string> resolve_paths;
+    std::string resolve_paths_from;
     std::string resolve_root;
     bool resolve_json = false;
     CLI::App *resolve_command = app.add_subcommand(
         "resolve", "For each client path, the Drive file it opens in a tree listing and the folders on the way");
     resolve_command->add_option("LISTING", resolve_listing, "The tree listing, or - for standard input")->required();
-    resolve_command->add_option("PATH", resolve_paths, "Client paths")->required();
+    resolve_command->add_option("PATH", resolve_paths, "Client paths");
+    resolve_command
+        ->add_option("--paths-from", resolve_paths_from,
+                     "Also resolve the client paths of this file, one a line (- for standard input)")
+        ->type_name("FILE");
     resolve_command->add_option("--root", resolve_root,
                                 "The tree's root folder id (default: the one parent id that no listed file has)")
         ->type_name("ID");
@@ -194,7 +271,7 @@ int main(int argc, char **argv)
     split_command->add_flag("--json", split_json, "One JSON object per element: element, driveName, mimeType, id");
 
     std::string expand_path;
-    CLI::App *expand_command = app.add_subcommand("expand", "Expand $HOME and $LOGNAME of the current user in a path");
+    CLI::App *expand_command = app.add_subcommand("expand", "Expand $HOME and $LOGNAME of the current user (from the password database, not the environment) in a path");
     expand_command->add_option("PATH", expand_path, "The path")->required();
 
     CLI::App *formats_command =
@@ -204,21 +281,41 @@ int main(int argc, char **argv)
                               "One JSON object per format: kind, kindMimeType, format, description, exportMimeType "
                               "(null for a stub), inUse");
 
+    // Every option that takes a value keeps all it is given, so that a
+    // repeated one is said: which of two values was meant cannot be known.
+    // A flag may repeat.
+    std::vector<CLI::App *> every_command = app.get_subcommands([](const CLI::App *) { return true; });
+    every_command.push_back(&app);
+    for (CLI::App *command : every_command) {
+        for (CLI::Option *option : command->get_options()) {
+            if (option->nonpositional() && option->get_expected_min() > 0) {
+                option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+            }
+        }
+    }
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
         if (e.get_exit_code() == 0) {
-            return app.exit(e);
+            app.exit(e);
+            // Help that cannot be written is no success.
+            if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+                say(std::string("standard output: ") + std::strerror(errno));
+                return exit_refused;
+            }
+            return 0;
         }
         say(usage_text(app, e, argc, argv) + " (see --help)");
         return exit_usage;
     }
-    for (const auto &[option, values] : {std::pair{"--export", &export_formats}, std::pair{"--config", &config},
-                                         std::pair{"--debug", &debug}}) {
-        if (values->size() > 1) {
-            say(std::string(option) + " given " + std::to_string(values->size())
-                + " times; give it once (see --help)");
-            return exit_usage;
+    for (const CLI::App *command : every_command) {
+        for (const CLI::Option *option : command->get_options()) {
+            if (option->nonpositional() && option->get_expected_min() > 0 && option->count() > 1) {
+                say(option->get_name() + " given " + std::to_string(option->count())
+                    + " times; give it once (see --help)");
+                return exit_usage;
+            }
         }
     }
     Common common;
@@ -256,7 +353,7 @@ int main(int argc, char **argv)
             }
             run_ls(ls);
         } else if (*resolve_command) {
-            status = run_resolve(resolve_listing, resolve_paths, resolve_root, resolve_json);
+            status = run_resolve(resolve_listing, resolve_paths, resolve_paths_from, resolve_root, resolve_json);
         } else if (*query_command) {
             status = run_query(query_parent, query_names, query_json);
         } else if (*in_command) {

@@ -6,7 +6,7 @@ _ostrel_gdrive_options()
     local common="--export --config --debug -h --help"
     case $1 in
         ls) echo "$common -l --long --json --ids --trashed --path --root" ;;
-        resolve) echo "$common --json --root" ;;
+        resolve) echo "$common --json --root --paths-from" ;;
         query) echo "$common --json --parent" ;;
         in | split) echo "$common --json --write" ;;
         out) echo "$common --json --name --mime --id" ;;
@@ -53,7 +53,7 @@ _ostrel_gdrive()
     local command="" i
     for ((i = 1; i < last; i++)); do
         case ${words[i]} in
-            --export | --config | --debug | --path | --root | --parent | --name | --mime | --id) ((i++)) ;;
+            --export | --config | --debug | --paths-from | --path | --root | --parent | --name | --mime | --id) ((i++)) ;;
             -*) ;;
             *)
                 [[ -z $command ]] && command=${words[i]}
@@ -67,7 +67,7 @@ _ostrel_gdrive()
             mapfile -t COMPREPLY < <(_ostrel_gdrive_exports "${words[0]}" "$cur")
             [[ ${COMPREPLY[0]-} == *= ]] && compopt -o nospace 2>/dev/null
             ;;
-        --config)
+        --config | --paths-from)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             ;;

@@ -76,14 +76,14 @@ void warn_cycles(const std::string &listing, const std::vector<File> &files,
 
 bool is_folder(const ostrel_google_metadata_t &file)
 {
-    return file.mime_type != nullptr && std::strcmp(file.mime_type, "application/vnd.google-apps.folder") == 0;
+    return ostrel_google_drive_kind(&file, nullptr) == OSTREL_GOOGLE_DRIVE_KIND_FOLDER;
 }
 
-Tree::Tree(const std::string &listing_path, const std::string &root_id, bool with_trashed)
+Tree::Tree(const std::vector<std::string> &listings, const std::string &root_id, bool with_trashed)
 {
     Listing listing;
     std::string error;
-    if (!listing.open(listing_path, &error)) {
+    if (!listing.open(listings, &error)) {
         throw Failure{exit_refused, error};
     }
     FileReader reader(listing);
@@ -98,7 +98,7 @@ Tree::Tree(const std::string &listing_path, const std::string &root_id, bool wit
         }
         files_.push_back(std::move(file));
     }
-    finish_listing(listing, reader);
+    left_out_ = finish_listing(listing, reader);
     for (size_t i = 0; i < files_.size(); ++i) {
         const ostrel_google_metadata_t &m = files_[i].metadata;
         for (size_t p = 0; p < m.parent_count; ++p) {
@@ -107,6 +107,16 @@ Tree::Tree(const std::string &listing_path, const std::string &root_id, bool wit
     }
     warn_cycles(listing.name(), files_, index_of);
     if (!root_id.empty()) {
+        // A root is a parent of listed files, or a listed folder (maybe empty).
+        const auto listed = index_of.find(root_id);
+        if (listed != index_of.end() && !is_folder(files_[listed->second].metadata)) {
+            throw Failure{exit_refused, listing.name() + ": --root " + shown(root_id) + ": "
+                                            + file_named(files_[listed->second].metadata) + " is not a folder"};
+        }
+        if (listed == index_of.end() && children_.find(root_id) == children_.end()) {
+            throw Failure{exit_refused, listing.name() + ": --root " + shown(root_id)
+                                            + ": no listed file has this id or this parent"};
+        }
         root_ = root_id;
         return;
     }
@@ -117,14 +127,19 @@ Tree::Tree(const std::string &listing_path, const std::string &root_id, bool wit
         }
     }
     if (roots.size() != 1) {
+        // A whole account's listing has a root per shared file: a count and
+        // a few of them say enough.
         std::string which;
-        for (const std::string &root : roots) {
-            which += (which.empty() ? "" : ", ") + shown(root);
+        size_t named = 0;
+        for (auto root = roots.begin(); root != roots.end() && named < 5; ++root, ++named) {
+            which += (which.empty() ? "" : ", ") + shown(*root);
         }
+        which += roots.size() > named ? ", ..." : "";
         throw Failure{exit_refused, listing.name()
                                         + (roots.empty() ? ": no root: every parent is a listed file; choose one with "
                                                            "--root"
-                                                         : ": several roots (" + which + "); choose one with --root")};
+                                                         : ": " + std::to_string(roots.size()) + " roots (" + which
+                                                               + "); --root ID picks the one to walk")};
     }
     root_ = *roots.begin();
 }

@@ -17,7 +17,11 @@ class Tree {
 public:
     // Reads every file of the listing; root_id empty: the one parent id
     // that no listed file has as its own.
-    Tree(const std::string &listing, const std::string &root_id, bool with_trashed);
+    Tree(const std::vector<std::string> &listings, const std::string &root_id, bool with_trashed);
+
+    // What to fail with once the command is done, when files without a
+    // name were left out (each was said); "" otherwise.
+    [[nodiscard]] const std::string &left_out() const { return left_out_; }
 
     // A folder's children as records marked for collisions, as ls --ids
     // shows them (they share the files' texts), kept for the next path
@@ -39,6 +43,7 @@ private:
     std::unordered_map<std::string, std::vector<size_t>> children_;
     mutable std::unordered_map<std::string, std::vector<ostrel_google_metadata_t>> marked_;
     std::string root_;
+    std::string left_out_;
 };
 
 [[nodiscard]] bool is_folder(const ostrel_google_metadata_t &file);
