@@ -1,7 +1,8 @@
 // A folder made from a stream of choices, and the lookup guarantee checked
 // on it: after collision marking every record whose id allows it has a
-// client name of its own, lookup of each client name gives its record, and
-// the lookup query selects it. The fuzz target and the property test share
+// client name of its own, lookup of each client name gives its record (a
+// name records of one id share gives one of them or is ambiguous), so does
+// the name with the ID token put first, and the lookup query selects it. The fuzz target and the property test share
 // it, the one with the fuzzer's bytes, the other with random ones.
 #ifndef OSTREL_FUZZ_FOLDER_CHECK_H
 #define OSTREL_FUZZ_FOLDER_CHECK_H
@@ -48,9 +49,15 @@ inline Folder make_folder(Input &input)
             }
             folder.names.push_back(name);
         }
+        // Ids Drive does not give but a record may hold: none, ones that
+        // cannot stand in a token, and another record's.
         const uint8_t id_shape = input.take() % 16;
         folder.has_id.push_back(id_shape != 0);
-        folder.ids.push_back(id_shape == 1 ? "i/" + std::to_string(i) : id_shape == 2 ? "" : "id" + std::to_string(i));
+        folder.ids.push_back(id_shape == 1   ? "i/" + std::to_string(i)
+                             : id_shape == 2 ? ""
+                             : id_shape == 3 ? "i}" + std::to_string(i)
+                             : id_shape == 4 && i > 0 ? folder.ids[input.take() % i]
+                                                      : "id" + std::to_string(i));
     }
     for (size_t i = 0; i < count; ++i) {
         ostrel_google_metadata_t record = {};
@@ -106,6 +113,46 @@ inline void take_error(ostrel_result_t result)
     ostrel_object_free(ostrel_error_get(result));
 }
 
+// Lookup of name gives record i; when shared, through the token a record
+// of i's id or AMBIGUOUS_PATH, else AMBIGUOUS_PATH. The query selects what
+// lookup gives.
+inline void check_lookup(const std::vector<ostrel_google_metadata_t> &records, const std::string &name, size_t i,
+                         bool shared, bool through_token, const std::string &listing)
+{
+    const size_t count = records.size();
+    size_t index = count;
+    const ostrel_result_t result = ostrel_google_drive_lookup(name.c_str(), records.data(), count, &index);
+    const char *code = ostrel_gfs_error_get_ftp_response_error_code(ostrel_error_peek(result));
+    const bool ambiguous = code != nullptr && std::strcmp(code, "AMBIGUOUS_PATH") == 0;
+    take_error(result);
+    if (!shared && (result != OSTREL_SUCCESS || index != i)) {
+        broken("lookup of a record's client name gives the record", name + " in" + listing);
+    }
+    if (shared && !through_token && !ambiguous) {
+        broken("a shared client name is ambiguous", name + " in" + listing);
+    }
+    if (shared && through_token && !ambiguous
+        && (result != OSTREL_SUCCESS || std::strcmp(records[index].id, records[i].id) != 0)) {
+        broken("a token shared by records of one id leads to one of them or is ambiguous", name + " in" + listing);
+    }
+    if (result != OSTREL_SUCCESS) {
+        return;
+    }
+    char *query = nullptr;
+    bool whole_folder = false;
+    if (ostrel_google_drive_lookup_query("0Parent", name.c_str(), &query, &whole_folder) != OSTREL_SUCCESS) {
+        broken("lookup_query succeeds for a listed name", name);
+    }
+    const bool selected = query_selects(query, "0Parent", records[index].name);
+    std::free(query);
+    // "'" and "\\" never stand in a query: their folder is listed whole.
+    const bool needs_whole = std::strpbrk(name.c_str(), "'\\") != nullptr
+                             || std::strpbrk(records[index].name, "'\\") != nullptr;
+    if (!selected || whole_folder != needs_whole) {
+        broken("the query selects the record lookup gives", name + " in" + listing);
+    }
+}
+
 // Stops with the broken property, naming the folder.
 inline void check_folder(Folder &folder)
 {
@@ -127,47 +174,55 @@ inline void check_folder(Folder &folder)
         bare_names.push_back(client_name(r));
         r.append_id = marked;
     }
+    const auto tokenable = [&records](size_t i) {
+        return records[i].id != nullptr && ostrel::gdc::is_id(records[i].id);
+    };
+    const auto same_id = [&records](size_t i, size_t j) {
+        return records[i].id != nullptr && records[j].id != nullptr && std::strcmp(records[i].id, records[j].id) == 0;
+    };
     for (size_t i = 0; i < count; ++i) {
-        const bool id_allows = records[i].id != nullptr && ostrel::gdc::is_id(records[i].id);
-        // A record whose id cannot stand in a token shares its bare name
-        // with any record of the same name: that name stays ambiguous.
+        // An untokened name shared with another untokened record stays
+        // ambiguous; a tokened one is shared only by records of its id.
         size_t sharing = 0;
         for (size_t j = 0; j < count; ++j) {
-            sharing += j != i && !id_allows && bare_names[j] == bare_names[i] ? 1 : 0;
-            if (j != i && names[j] == names[i]) {
-                if (id_allows || (records[j].id != nullptr && ostrel::gdc::is_id(records[j].id))) {
-                    broken("client names are distinct where ids allow", names[i] + " in" + listing);
-                }
+            if (j == i) {
+                continue;
+            }
+            sharing += records[i].append_id ? (same_id(i, j) ? 1 : 0)
+                                            : (!tokenable(j) && bare_names[j] == bare_names[i] ? 1 : 0);
+            if (names[j] == names[i] && (tokenable(i) || tokenable(j)) && !same_id(i, j)) {
+                broken("client names are distinct where ids allow", names[i] + " in" + listing);
             }
         }
-        size_t index = count;
-        const ostrel_result_t result = ostrel_google_drive_lookup(names[i].c_str(), records.data(), count, &index);
-        if (sharing == 0 && (result != OSTREL_SUCCESS || index != i)) {
+        check_lookup(records, names[i], i, sharing != 0, records[i].append_id, listing);
+        // An alias: the token put first, where translation takes it too.
+        if (tokenable(i)) {
+            const std::string alias = std::string(".{ID") + records[i].id + "}" + bare_names[i];
+            char *drive_name = nullptr;
+            char *id = nullptr;
+            const char *mime_type = nullptr;
+            const char *bare_mime_type = nullptr;
+            char *bare_drive_name = nullptr;
+            ostrel_result_t result = ostrel_google_drive_name_translate_in(alias.c_str(), &drive_name, &mime_type, &id,
+                                                                           false);
             take_error(result);
-            broken("lookup of a record's client name gives the record", names[i] + " in" + listing);
-        }
-        if (sharing != 0) {
-            ostrel_object_t *error = ostrel_error_peek(result);
-            const char *code = ostrel_gfs_error_get_ftp_response_error_code(error);
-            if (code == nullptr || std::strcmp(code, "AMBIGUOUS_PATH") != 0) {
-                take_error(result);
-                broken("a shared client name is ambiguous", names[i] + " in" + listing);
+            take_error(ostrel_google_drive_name_translate_in(bare_names[i].c_str(), &bare_drive_name,
+                                                             &bare_mime_type, nullptr, false));
+            const bool reads_back = drive_name != nullptr && id != nullptr
+                                    && std::strcmp(drive_name, records[i].name) == 0
+                                    && std::strcmp(id, records[i].id) == 0 && bare_drive_name != nullptr
+                                    && std::strcmp(bare_drive_name, records[i].name) == 0
+                                    && mime_type == bare_mime_type;
+            std::free(drive_name);
+            std::free(id);
+            std::free(bare_drive_name);
+            size_t duplicates = 0;
+            for (size_t j = 0; j < count; ++j) {
+                duplicates += j != i && same_id(i, j) ? 1 : 0;
             }
-            take_error(result);
-            continue;
-        }
-        char *query = nullptr;
-        bool whole_folder = false;
-        if (ostrel_google_drive_lookup_query("0Parent", names[i].c_str(), &query, &whole_folder) != OSTREL_SUCCESS) {
-            broken("lookup_query succeeds for a listed name", names[i]);
-        }
-        const bool selected = query_selects(query, "0Parent", records[i].name);
-        std::free(query);
-        // "'" and "\\" never stand in a query: their folder is listed whole.
-        const bool needs_whole = std::strpbrk(names[i].c_str(), "'\\") != nullptr
-                                 || std::strpbrk(records[i].name, "'\\") != nullptr;
-        if (!selected || whole_folder != needs_whole) {
-            broken("the query selects the record lookup gives", names[i] + " in" + listing);
+            if (reads_back) {
+                check_lookup(records, alias, i, duplicates != 0, true, listing);
+            }
         }
     }
 }

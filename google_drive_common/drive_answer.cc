@@ -76,6 +76,14 @@ struct Mapping {
     }
 }
 
+// Whether Jansson ran out of memory while loading (errno cleared before):
+// not every failed allocation of its lexer is reported, and some only cut
+// a character from a text it then returns, but malloc sets errno.
+[[nodiscard]] bool ran_out_of_memory(const json_t *json, const json_error_t &failure) noexcept
+{
+    return errno == ENOMEM || (json == nullptr && json_error_code(&failure) == json_error_out_of_memory);
+}
+
 // Drive's error JSON: {"error": {"code", "message", "errors": [{"reason"}]}}.
 struct DriveError {
     json_t *json = nullptr;
@@ -87,12 +95,20 @@ struct DriveError {
     ~DriveError() { json_decref(json); }
 };
 
-[[nodiscard]] bool read_drive_error(const char *body, size_t length, DriveError *error) noexcept
+// False also when Jansson ran out of memory, which *out_of_memory tells.
+[[nodiscard]] bool read_drive_error(const char *body, size_t length, DriveError *error, bool *out_of_memory) noexcept
 {
+    *out_of_memory = false;
     if (length == 0) {
         return false;
     }
-    error->json = json_loadb(body, length, 0, nullptr);
+    json_error_t failure;
+    errno = 0;
+    error->json = json_loadb(body, length, 0, &failure);
+    *out_of_memory = ran_out_of_memory(error->json, failure);
+    if (*out_of_memory) {
+        return false;
+    }
     const json_t *inner = json_object_get(error->json, "error");
     error->message = json_string_value(json_object_get(inner, "message"));
     error->reason = json_string_value(json_object_get(json_array_get(json_object_get(inner, "errors"), 0), "reason"));
@@ -167,7 +183,12 @@ ostrel_result_t ostrel_google_drive_answer_error(int http_status, const char *bo
         return OSTREL_SUCCESS;
     }
     DriveError drive;
-    const bool is_drive_error = read_drive_error(body, length, &drive);
+    bool out_of_memory = false;
+    const bool is_drive_error = read_drive_error(body, length, &drive, &out_of_memory);
+    if (out_of_memory) {
+        errno = ENOMEM;
+        return system_error("malloc");
+    }
     const Mapping mapping = map_status(http_status, drive.reason);
     OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "HTTP %d reason %s: FTP %d %s%s\n", http_status,
                                    or_null(drive.reason), mapping.ftp_code, mapping.text,
@@ -230,8 +251,15 @@ void take_capabilities(const json_t *resource, Metadata *file) noexcept
 [[nodiscard]] ostrel_result_t load_answer(const char *body, size_t length, const char *what, json_t **jsonp) noexcept
 {
     json_error_t error;
+    errno = 0;
     *jsonp = json_loadb(length != 0 ? body : "", length, 0, &error);
     char details[256];
+    if (ran_out_of_memory(*jsonp, error)) {
+        json_decref(*jsonp);
+        *jsonp = nullptr;
+        errno = ENOMEM;
+        return system_error("malloc");
+    }
     if (*jsonp == nullptr) {
         std::snprintf(details, sizeof details, "%s is not JSON: %s (line %d, column %d)", what, error.text,
                       error.line, error.column);

@@ -173,6 +173,9 @@ void add_json_body(Spec &spec, std::string_view body) noexcept
 // A client name's Drive name for writing.
 [[nodiscard]] ostrel_result_t name_for_writing(const char *client_name, Owned<char> *namep) noexcept
 {
+    if (std::strchr(client_name, '/') != nullptr) {
+        return slash_in_element_error(client_name);
+    }
     char *name = nullptr;
     const ostrel_result_t result = ostrel_google_drive_name_translate_in(client_name, &name, nullptr, nullptr, true);
     namep->reset(name);

@@ -339,6 +339,23 @@ ostrel_result_t system_error(const char *call) noexcept
     return ostrel_error_put(ostrel_i_gfs_error_system(nullptr, system_errno, "System error%s%s", " in ", call));
 }
 
+namespace {
+
+// The Drive error holding info, or NULL when its details could not be
+// copied: an error without the details it is made for says nothing.
+[[nodiscard]] ostrel_object_t *drive_cause(const Info &info) noexcept
+{
+    ostrel_object_t *cause = ostrel_google_drive_error_construct(nullptr, nullptr, &info);
+    if (cause != nullptr && ostrel_google_drive_error_get_info_count(cause) != info.detail_count) {
+        ostrel_object_free(cause);
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return cause;
+}
+
+}  // namespace
+
 ostrel_result_t export_error(const char *func, int line, const char *text) noexcept
 {
     return ostrel_error_put(ostrel_error_construct_error(nullptr, nullptr, 6, "export", func, line, "%s", text));
@@ -350,10 +367,18 @@ ostrel_result_t invalid_path_error(const char *path, const char *details) noexce
     if (details != nullptr) {
         ostrel_google_drive_error_info_entry_t entry = {const_cast<char *>("GD-Details"), const_cast<char *>(details)};
         const ostrel_google_drive_error_info_t info = {1, &entry};
-        cause = ostrel_google_drive_error_construct(nullptr, nullptr, &info);
+        cause = drive_cause(info);
+        if (cause == nullptr) {
+            return system_error("malloc");
+        }
     }
     return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(nullptr, cause, 553, "INVALID_PATH_NAME",
                                                                     "GridFTP-Path: %s", path));
+}
+
+ostrel_result_t slash_in_element_error(const char *name) noexcept
+{
+    return invalid_path_error(name, "A path element cannot hold \"/\"");
 }
 
 ostrel_result_t invalid_id_error(const char *path, const char *what, const char *id) noexcept
@@ -381,9 +406,12 @@ ostrel_result_t lookup_error(const char *error_code, const char *path, const cha
         {const_cast<char *>("GD-Details"), const_cast<char *>(details)},
     };
     const ostrel_google_drive_error_info_t info = {3, entries};
-    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
-        nullptr, ostrel_google_drive_error_construct(nullptr, nullptr, &info), 550, error_code, "GridFTP-Path: %s",
-        path));
+    ostrel_object_t *cause = drive_cause(info);
+    if (cause == nullptr) {
+        return system_error("malloc");
+    }
+    return ostrel_error_put(
+        ostrel_gfs_ftp_response_error_construct(nullptr, cause, 550, error_code, "GridFTP-Path: %s", path));
 }
 
 ostrel_result_t configuration_error(const char *path, const char *operation, const char *details) noexcept
@@ -394,8 +422,11 @@ ostrel_result_t configuration_error(const char *path, const char *operation, con
         {const_cast<char *>("GD-Details"), const_cast<char *>(details)},
     };
     const ostrel_google_drive_error_info_t info = {3, entries};
-    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
-        nullptr, ostrel_google_drive_error_construct(nullptr, nullptr, &info), 500, "CONFIGURATION_ERROR", nullptr));
+    ostrel_object_t *cause = drive_cause(info);
+    if (cause == nullptr) {
+        return system_error("malloc");
+    }
+    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(nullptr, cause, 500, "CONFIGURATION_ERROR", nullptr));
 }
 
 ostrel_result_t drive_ftp_error(int code, const char *error_code, const char *path,
@@ -410,7 +441,10 @@ ostrel_result_t drive_ftp_error(int code, const char *error_code, const char *pa
         }
     }
     const ostrel_google_drive_error_info_t info = {count, entries};
-    ostrel_object_t *cause = ostrel_google_drive_error_construct(nullptr, nullptr, &info);
+    ostrel_object_t *cause = drive_cause(info);
+    if (cause == nullptr) {
+        return system_error("malloc");
+    }
     if (path != nullptr) {
         return ostrel_error_put(
             ostrel_gfs_ftp_response_error_construct(nullptr, cause, code, error_code, "GridFTP-Path: %s", path));

@@ -25,6 +25,10 @@ struct Detail {
 // its cause is a Drive error carrying them as "GD-Details".
 [[nodiscard]] ostrel_result_t invalid_path_error(const char *path, const char *details) noexcept;
 
+// A client path element holding "/": the invalid-path error naming it.
+// Clients send such text; translation takes single elements only.
+[[nodiscard]] ostrel_result_t slash_in_element_error(const char *name) noexcept;
+
 // A refused Drive file id: the invalid-path error for path whose details
 // name the id and what an id may hold. what says whose id it is ("file",
 // "parent").

@@ -393,7 +393,13 @@ void ostrel_google_drive_export_escape_type(const char *mime_type, const char **
     OSTREL_GOOGLE_DRIVE_TRACE_EXIT();
 }
 
-char *ostrel_google_drive_name_out(const char *name, const char *in_type, const char *in_extension) noexcept
+namespace ostrel::gdc {
+
+// name_out with the allocator given: the exported one takes the host's,
+// which never fails; the library's own callers take mem_malloc and report
+// a NULL as the "malloc" error.
+char *ostrel_google_drive_name_out(const char *name, const char *in_type, const char *in_extension,
+                                   void *(*allocate)(size_t)) noexcept
 {
     OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
     OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "Incoming name=%s, type=%s, ext=%s\n",
@@ -408,8 +414,12 @@ char *ostrel_google_drive_name_out(const char *name, const char *in_type, const 
     if (in_type != nullptr) {
         const std::string_view type = in_type;
         const std::string_view extension = in_extension;
-        out = static_cast<char *>(ostrel_libc_safe_malloc(base.size() + type.size() + extension.size() + 11));
+        out = static_cast<char *>(allocate(base.size() + type.size() + extension.size() + 11));
         char *p = out;
+        if (p == nullptr) {
+            OSTREL_GOOGLE_DRIVE_TRACE_EXIT();
+            return nullptr;
+        }
         for (const std::string_view piece : {base, export_opening, type, std::string_view("}."), extension}) {
             std::memcpy(p, piece.data(), piece.size());
             p += piece.size();
@@ -419,17 +429,24 @@ char *ostrel_google_drive_name_out(const char *name, const char *in_type, const 
         // Room after the name for the stub extension the caller may append.
         constexpr size_t stub_room = 10;
         const std::optional<ExportSuffix> suffix = find_export_suffix(base);
-        out = static_cast<char *>(ostrel_libc_safe_malloc(base.size() + (suffix ? 1 : 0) + stub_room + 1));
-        if (suffix) {
+        out = static_cast<char *>(allocate(base.size() + (suffix ? 1 : 0) + stub_room + 1));
+        if (out != nullptr && suffix) {
             std::memcpy(out, base.data(), suffix->close);
             out[suffix->close] = '+';
             std::memcpy(out + suffix->close + 1, base.data() + suffix->close, base.size() - suffix->close + 1);
-        } else {
+        } else if (out != nullptr) {
             std::memcpy(out, base.data(), base.size() + 1);
         }
     }
     OSTREL_GOOGLE_DRIVE_TRACE_EXIT();
     return out;
+}
+
+}  // namespace ostrel::gdc
+
+char *ostrel_google_drive_name_out(const char *name, const char *in_type, const char *in_extension) noexcept
+{
+    return ostrel::gdc::ostrel_google_drive_name_out(name, in_type, in_extension, ostrel_libc_safe_malloc);
 }
 
 char *ostrel_google_drive_name_in(const char *name, bool, char **export_type, char **export_extension) noexcept

@@ -235,9 +235,11 @@ constexpr std::string_view export_opening = "{export-";
     return name[suffix.close - 1] == '+';
 }
 
-// How an inbound name is read: as translation reads it, or as the name of
-// an ordinary file, whose stub-like extension is part of its Drive name.
-enum class Reading { client, ordinary_file };
+// How an inbound name is read: as translation reads it; as the name of an
+// ordinary file, whose stub-like extension is part of its Drive name; or as
+// a folder's, which has neither stub extension nor export suffix (only a
+// look-alike's protecting "+" goes).
+enum class Reading { client, ordinary_file, folder };
 
 // Inbound translation of a NUL-terminated name of known length, as
 // ostrel_google_drive_name_translate_in.
@@ -245,6 +247,11 @@ enum class Reading { client, ordinary_file };
                                                                     const char **output_mime_typep,
                                                                     char **output_idp, bool for_write,
                                                                     Reading reading = Reading::client) noexcept;
+
+// ostrel_google_drive_name_out with the given allocator; NULL when it
+// gives NULL.
+[[nodiscard]] char *ostrel_google_drive_name_out(const char *name, const char *in_type, const char *in_extension,
+                                                 void *(*allocate)(size_t)) noexcept;
 
 }  // namespace ostrel::gdc
 

@@ -45,6 +45,7 @@ using Metadata = ostrel_google_metadata_t;
 // document "notes" shown as a stub share one client name).
 struct Readings {
     Owned<char> drive_name;
+    const char *mime_type = nullptr;  // the type translation implies, or NULL
     Owned<char> id;
     Owned<char> ordinary_name;  // NULL when there is no second reading
 };
@@ -52,9 +53,13 @@ struct Readings {
 [[nodiscard]] ostrel_result_t read_client_name(const char *client_name, Readings *readings) noexcept
 {
     const std::string_view name = client_name;
+    if (name.find('/') != std::string_view::npos) {
+        return slash_in_element_error(client_name);
+    }
     char *drive_name = nullptr;
     char *id = nullptr;
-    ostrel_result_t result = ostrel::gdc::ostrel_google_drive_name_translate_in(name, &drive_name, nullptr, &id, false);
+    ostrel_result_t result = ostrel::gdc::ostrel_google_drive_name_translate_in(name, &drive_name,
+                                                                                &readings->mime_type, &id, false);
     readings->drive_name.reset(drive_name);
     readings->id.reset(id);
     if (result != OSTREL_SUCCESS || !ostrel_google_drive_is_stub(client_name)) {
@@ -69,12 +74,53 @@ struct Readings {
     char *ordinary = nullptr;
     result = ostrel::gdc::ostrel_google_drive_name_translate_in(name, &ordinary, nullptr, nullptr, false,
                                                                 Reading::ordinary_file);
-    if (result == OSTREL_SUCCESS && std::strcmp(ordinary, drive_name) != 0) {
-        readings->ordinary_name.reset(ordinary);
-    } else {
-        std::free(ordinary);
-    }
+    // The ordinary reading keeps the stub extension, so it never equals
+    // the first.
+    readings->ordinary_name.reset(ordinary);
     return result;
+}
+
+// The MIME type inbound translation gives for the record's client name:
+// the record's own when that name ends in an export suffix or a stub
+// extension, else NULL.
+[[nodiscard]] const char *shown_type(const Metadata &record) noexcept
+{
+    const char *export_type = nullptr;
+    const char *export_extension = nullptr;
+    ostrel_google_drive_export_escape_type(record.mime_type, &export_type, &export_extension);
+    if (export_type != nullptr) {
+        return ostrel_i_google_drive_escape_name_to_mime(export_type, export_extension);
+    }
+    const char *const stub_extension = ostrel_google_drive_doc_extension(record.mime_type);
+    return stub_extension[0] != '\0' ? ostrel_google_drive_doc_mime_type(stub_extension) : nullptr;
+}
+
+[[nodiscard]] bool same_text(const char *a, const char *b) noexcept
+{
+    return a == b || (a != nullptr && b != nullptr && std::strcmp(a, b) == 0);
+}
+
+// Whether the record is the one the client name's ID token stands for: its
+// client name with the token, or the Drive name and type translation reads
+// from the name (the token may stand anywhere in it).
+[[nodiscard]] ostrel_result_t named_through_token(const Metadata &record, const Readings &readings,
+                                                  const char *client_name, bool *named) noexcept
+{
+    *named = false;
+    if (record.name == nullptr || record.id == nullptr || std::strcmp(record.id, readings.id.get()) != 0) {
+        return OSTREL_SUCCESS;
+    }
+    if (std::strcmp(record.name, readings.drive_name.get()) == 0 && same_text(shown_type(record), readings.mime_type)) {
+        *named = true;
+        return OSTREL_SUCCESS;
+    }
+    if (readings.ordinary_name != nullptr && std::strcmp(record.name, readings.ordinary_name.get()) == 0
+        && shown_type(record) == nullptr) {
+        *named = true;
+        return OSTREL_SUCCESS;
+    }
+    // The token's id is in the ID set, so an equal id is too.
+    return names_record(record, true, client_name, named);
 }
 
 [[nodiscard]] bool may_be_named(const Metadata &record, const Readings &readings) noexcept
@@ -172,23 +218,20 @@ ostrel_result_t ostrel_google_drive_lookup(const char *client_name, const ostrel
     size_t matches = 0;
     // Through the ID token: the record of that id, when the name is its
     // client name with the token, wins over any that share the bare name.
-    const char *const id = readings.id.get();
-    for (size_t i = 0; result == OSTREL_SUCCESS && id != nullptr && i < count; ++i) {
-        const Metadata &record = children[i];
+    for (size_t i = 0; result == OSTREL_SUCCESS && readings.id != nullptr && i < count; ++i) {
         bool named = false;
-        // The token's id is in the ID set, so an equal id is too.
-        if (record.name != nullptr && record.id != nullptr && std::strcmp(record.id, id) == 0) {
-            result = names_record(record, true, client_name, &named);
-        }
+        result = named_through_token(children[i], readings, client_name, &named);
         if (named) {
             ++matches;
             found = i;
         }
     }
-    if (matches != 1) {
+    if (matches == 0) {
         // The candidates are narrowed by Drive name first; only they are
-        // translated to confirm.
-        matches = 0;
+        // translated to confirm. Listing gives the candidates whose id can
+        // stand in a token their tokens, so one without is named alone.
+        size_t untokened = 0;
+        size_t untokened_found = 0;
         for (size_t i = 0; result == OSTREL_SUCCESS && i < count; ++i) {
             bool named = false;
             if (may_be_named(children[i], readings)) {
@@ -197,17 +240,27 @@ ostrel_result_t ostrel_google_drive_lookup(const char *client_name, const ostrel
             if (named) {
                 ++matches;
                 found = i;
+                if (children[i].id == nullptr || !is_id(children[i].id)) {
+                    ++untokened;
+                    untokened_found = i;
+                }
             }
         }
-        if (result == OSTREL_SUCCESS && matches == 0) {
-            result = lookup_error("PATH_NOT_FOUND", client_name, "No file in the folder has this name");
-        } else if (result == OSTREL_SUCCESS && matches > 1) {
-            char details[128];
-            std::snprintf(details, sizeof details,
-                          "%zu files in the folder have this name; list the folder to see their names with ID tokens",
-                          matches);
-            result = lookup_error("AMBIGUOUS_PATH", client_name, details);
+        if (matches > 1 && untokened == 1) {
+            matches = 1;
+            found = untokened_found;
+        } else if (untokened > 1) {
+            matches = untokened;
         }
+    }
+    if (result == OSTREL_SUCCESS && matches == 0) {
+        result = lookup_error("PATH_NOT_FOUND", client_name, "No file in the folder has this name");
+    } else if (result == OSTREL_SUCCESS && matches > 1) {
+        char details[128];
+        std::snprintf(details, sizeof details,
+                      "%zu files in the folder have this name; list the folder to see their names with ID tokens",
+                      matches);
+        result = lookup_error("AMBIGUOUS_PATH", client_name, details);
     }
     if (result == OSTREL_SUCCESS) {
         OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_TRACE, "client_name=\"%s\" index=%zu\n", client_name,

@@ -39,6 +39,9 @@ extern bool (*alloc_fail_hook)() noexcept;
     return alloc_fails() ? nullptr : std::realloc(block, size);
 }
 
+// mem_malloc where a plain function is wanted.
+[[nodiscard]] void *mem_malloc_fn(size_t size) noexcept;
+
 // A NUL-terminated copy of text.
 [[nodiscard]] inline char *mem_strdup(std::string_view text) noexcept
 {

@@ -1,7 +1,6 @@
 // Inbound name translation: a client's name becomes the Drive name, the MIME
 // type the name implies and the Drive file id it carries.
-#include <iconv.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -122,7 +121,7 @@ void unescape(std::string_view name, const IdTokens &ids, Sink &out) noexcept
 
 namespace ostrel::gdc {
 
-bool is_strict_utf8(std::string_view text) noexcept
+int utf8_errno(std::string_view text) noexcept
 {
     const auto *p = reinterpret_cast<const unsigned char *>(text.data());
     const unsigned char *const end = p + text.size();
@@ -138,6 +137,8 @@ bool is_strict_utf8(std::string_view text) noexcept
             ++p;
             continue;
         }
+        // The lead byte gives the length; the second byte's range rules out
+        // overlong forms, surrogates and code points above U+10FFFF.
         size_t extra = 0;
         unsigned char low = 0x80;
         unsigned char high = 0xbf;
@@ -152,49 +153,28 @@ bool is_strict_utf8(std::string_view text) noexcept
             low = c == 0xf0 ? 0x90 : 0x80;
             high = c == 0xf4 ? 0x8f : 0xbf;
         } else {
-            return false;
+            return EILSEQ;
         }
-        if (static_cast<size_t>(end - p) <= extra || p[1] < low || p[1] > high) {
-            return false;
+        const size_t present = std::min(extra, static_cast<size_t>(end - p - 1));
+        if (present >= 1 && (p[1] < low || p[1] > high)) {
+            return EILSEQ;
         }
-        for (size_t i = 2; i <= extra; ++i) {
+        for (size_t i = 2; i <= present; ++i) {
             if ((p[i] & 0xc0) != 0x80) {
-                return false;
+                return EILSEQ;
             }
+        }
+        if (present < extra) {
+            return EINVAL;  // a character the text's end cuts short
         }
         p += extra + 1;
     }
-    return true;
+    return 0;
 }
 
-int iconv_utf8_errno(std::string_view text) noexcept
+bool is_strict_utf8(std::string_view text) noexcept
 {
-    errno = 0;
-    iconv_t converter = iconv_open("UTF-8", "UTF-8");
-    if (converter == reinterpret_cast<iconv_t>(-1)) {
-        return errno != 0 ? errno : EINVAL;
-    }
-    char scratch[256];
-    char *in = const_cast<char *>(text.data());
-    size_t in_left = text.size();
-    int failure = 0;
-    while (in_left > 0 && failure == 0) {
-        char *out = scratch;
-        size_t out_left = sizeof scratch;
-        if (iconv(converter, &in, &in_left, &out, &out_left) == static_cast<size_t>(-1)) {
-            // A full scratch buffer after progress is no error: reuse it.
-            if (errno != E2BIG || out == scratch) {
-                failure = errno;
-            }
-        }
-    }
-    iconv_close(converter);
-    return failure;
-}
-
-int utf8_errno(std::string_view text) noexcept
-{
-    return is_strict_utf8(text) ? 0 : iconv_utf8_errno(text);
+    return utf8_errno(text) == 0;
 }
 
 }  // namespace ostrel::gdc
@@ -242,7 +222,7 @@ ostrel_result_t ostrel_google_drive_name_translate_in(std::string_view input, ch
         OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "Checking for an extension translation %s\n",
                                        input_name);
         const std::optional<ExportSuffix> suffix = plain ? std::nullopt : find_export_suffix(input);
-        if (suffix && !is_protected(input, *suffix)) {
+        if (suffix && !is_protected(input, *suffix) && reading != Reading::folder) {
             const size_t type_start = suffix->open + export_opening.size();
             char *at = block;
             working = {put_text(&at, input.substr(0, suffix->open)), suffix->open};

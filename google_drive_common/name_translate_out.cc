@@ -1,6 +1,7 @@
 // Outbound name translation: a Drive file becomes the name a client sees.
 // The parts stand in this order: escaped name, ID token, then export suffix
 // or stub extension; inbound translation removes them in reverse.
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -87,9 +88,17 @@ ostrel_result_t ostrel_google_drive_name_translate_out(const ostrel_google_metad
 {
     OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
     OSTREL_GDC_REQUIRE(output_namep != NULL);
-    OSTREL_GDC_REQUIRE(metadata != NULL && metadata->name != NULL);
+    OSTREL_GDC_REQUIRE(metadata != NULL);
     OSTREL_GDC_REQUIRE(!metadata->append_id || metadata->id != NULL);
     *output_namep = nullptr;
+    // Records come from Drive, which leaves the name out when asked for
+    // other fields only.
+    if (metadata->name == nullptr) {
+        errno = EINVAL;
+        const ostrel_result_t result = system_error("ostrel_google_drive_name_translate_out");
+        OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+        return result;
+    }
     // The id comes from Drive: one that cannot stand in an ID token would
     // read back as another name, or put a "/" into this one.
     if (metadata->append_id && !is_id(metadata->id)) {
@@ -123,7 +132,12 @@ ostrel_result_t ostrel_google_drive_name_translate_out(const ostrel_google_metad
     const char *export_type = nullptr;
     const char *export_extension = nullptr;
     ostrel_google_drive_export_escape_type(metadata->mime_type, &export_type, &export_extension);
-    char *const final_name = ostrel_google_drive_name_out(escaped, export_type, export_extension);
+    char *const final_name = ostrel_google_drive_name_out(escaped, export_type, export_extension, mem_malloc_fn);
+    if (final_name == nullptr) {
+        const ostrel_result_t result = system_error("malloc");
+        OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+        return result;
+    }
     if (export_type == nullptr && stub_extension[0] != '\0') {
         // name_out leaves room for the longest stub extension.
         std::strcat(final_name, stub_extension);

@@ -72,11 +72,17 @@ ostrel_result_t ostrel_google_drive_partial_path_construct(const ostrel_google_d
     ostrel_google_metadata_t metadata = {};
     for (; result == OSTREL_SUCCESS && translated < element_count; ++translated) {
         const ostrel_google_drive_path_element_t &element = path->elements[translated];
-        metadata.id = element.id != nullptr ? element.id : const_cast<char *>("unused");
+        names[translated] = {nullptr, 0};
+        if (element.append_id && element.id == nullptr) {
+            // A token without an id would name no file.
+            result = ostrel::gdc::invalid_path_error(element.name != nullptr ? element.name : "",
+                                                     "The element is to carry an ID token but has no id");
+            break;
+        }
+        metadata.id = element.id;
         metadata.name = element.name;
         metadata.mime_type = const_cast<char *>(element.mime_type != nullptr ? element.mime_type : folder_type);
-        metadata.append_id = element.id != nullptr || element.append_id;
-        names[translated] = {nullptr, 0};
+        metadata.append_id = element.id != nullptr;
         result = ostrel_google_drive_name_translate_out(&metadata, &names[translated].text);
         if (result == OSTREL_SUCCESS) {
             names[translated].length = std::strlen(names[translated].text);

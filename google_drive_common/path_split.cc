@@ -62,16 +62,18 @@ ostrel_result_t ostrel_google_drive_path_split(const char *path, ostrel_google_d
         const size_t end = slash != std::string_view::npos ? slash : length;
         texts.get()[end] = '\0';
         Element &element = elements[result_path.count];
+        const bool last = end == length || end + 1 == length;
+        // A folder's client name has no stub extension or export suffix.
         const ostrel_result_t result = ostrel::gdc::ostrel_google_drive_name_translate_in(
             std::string_view(texts.get() + start, end - start), &element.name, &element.mime_type, &element.id,
-            for_write);
+            for_write, last ? ostrel::gdc::Reading::client : ostrel::gdc::Reading::folder);
         if (result != OSTREL_SUCCESS) {
             release_elements(elements, result_path.count);
             OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
             return result;
         }
         ++result_path.count;
-        if (end == length || end + 1 == length) {
+        if (last) {
             break;
         }
         element.mime_type = folder_type;

@@ -23,14 +23,8 @@ enum class Step { session, chunk, status, done };
 // An answer Drive should not have given: FTP 451 "DRIVE_ERROR".
 [[nodiscard]] ostrel_result_t odd_answer(const char *path, const char *details) noexcept
 {
-    ostrel_google_drive_error_info_entry_t entries[] = {
-        {const_cast<char *>("GD-Operation"), const_cast<char *>(upload_operation)},
-        {const_cast<char *>("GD-Path"), const_cast<char *>(path)},
-        {const_cast<char *>("GD-Details"), const_cast<char *>(details)},
-    };
-    const ostrel_google_drive_error_info_t info = {3, entries};
-    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
-        nullptr, ostrel_google_drive_error_construct(nullptr, nullptr, &info), 451, "DRIVE_ERROR", nullptr));
+    return drive_ftp_error(451, "DRIVE_ERROR", nullptr,
+                           {{"GD-Operation", upload_operation}, {"GD-Path", path}, {"GD-Details", details}});
 }
 
 // "bytes=0-N" of a 308: Drive holds N + 1 bytes.

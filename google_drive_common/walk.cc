@@ -1,6 +1,7 @@
 // A client path walked to its Drive file, one request at a time: the root's
 // record first, then one narrow name query a path element, and a whole
 // folder listing only where a narrow miss cannot be trusted.
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -84,15 +85,8 @@ enum class Step { root, element, narrow, whole };
 [[nodiscard]] ostrel_result_t walk_error(int code, const char *error_code, const char *path,
                                          const char *details) noexcept
 {
-    ostrel_google_drive_error_info_entry_t entries[] = {
-        {const_cast<char *>("GD-Operation"), const_cast<char *>(walk_operation)},
-        {const_cast<char *>("GD-Path"), const_cast<char *>(path)},
-        {const_cast<char *>("GD-Details"), const_cast<char *>(details)},
-    };
-    const ostrel_google_drive_error_info_t info = {3, entries};
-    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
-        nullptr, ostrel_google_drive_error_construct(nullptr, nullptr, &info), code, error_code, "GridFTP-Path: %s",
-        path));
+    return drive_ftp_error(code, error_code, path,
+                           {{"GD-Operation", walk_operation}, {"GD-Path", path}, {"GD-Details", details}});
 }
 
 void drop_error(ostrel_result_t result) noexcept
@@ -195,6 +189,13 @@ struct ostrel_google_drive_walk_s {
             for (ostrel_object_t *e = ostrel_error_peek(result); e != nullptr; e = ostrel_error_get_cause(e)) {
                 if (ostrel_object_upcast(e, &OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION) != nullptr) {
                     ostrel_google_drive_error_add_info(e, &info);
+                    // add_info adds all or nothing: nothing for want of memory.
+                    const char *added = ostrel_google_drive_error_get_info(e, "GD-Path");
+                    if (added == nullptr || std::strcmp(added, path.get()) != 0) {
+                        drop_error(result);
+                        errno = ENOMEM;
+                        return system_error("malloc");
+                    }
                     break;
                 }
             }

@@ -482,8 +482,10 @@ ostrel_result_t ostrel_google_metadata_convert(const ostrel_google_metadata_t *m
  * @param for_write the name is to be written: an export suffix is refused.
  * @return OSTREL_SUCCESS; or FTP 553 "INVALID_PATH_NAME" ("GridFTP-Path:
  * NAME") for an export suffix when writing (GD-Details says why), a second
- * ID token (no cause) or a Drive name that is not UTF-8 (GD-Details: the
- * conversion error); or the "malloc" system error.
+ * ID token (no cause) or a Drive name that is not well-formed UTF-8 (RFC
+ * 3629: no overlong forms, surrogates, code points above U+10FFFF or 5- and
+ * 6-byte forms; GD-Details: the text of EILSEQ, or of EINVAL for a
+ * character the name's end cuts short); or the "malloc" system error.
  * @par Tracing
  *     entry, DEBUG steps, TRACE outcome line, exit with the result.
  * @par Concurrency
@@ -497,13 +499,16 @@ ostrel_result_t ostrel_google_drive_name_translate_in(
  *
  * The escaped Drive name, then the ID token when append_id is set, then the
  * export suffix or stub extension of a Google-Apps document.
- * @param metadata the file; required, with a name; its id is read only when
- * append_id is set, and must then be present.
+ * @param metadata the file; required; its id is read only when append_id is
+ * set, and must then be present.
  * @param output_namep receives the client name (new; the caller frees it),
  * or NULL on failure; required.
  * @return OSTREL_SUCCESS; or FTP 553 "INVALID_PATH_NAME" when append_id is
  * set and the id is empty or holds a character outside letters, digits,
- * "_", "-" and blank (GD-Details names the id); or the "malloc" system error.
+ * "_", "-" and blank (GD-Details names the id); the system error EINVAL
+ * naming ostrel_google_drive_name_translate_out for a record without a name
+ * (Drive leaves it out when asked for other fields); or the "malloc" system
+ * error.
  * @par Tracing
  *     entry, DEBUG new name, TRACE outcome, exit with the result.
  * @par Concurrency
@@ -528,11 +533,17 @@ typedef struct ostrel_google_drive_path_s {
 /**
  * @brief Splits a client path at "/" and translates each element inbound;
  * the first element of an absolute path is the empty root.
+ *
+ * Every element but the last is read as a folder's name: its escapes and ID
+ * token are taken off, and a "+" that protects an export-suffix look-alike,
+ * but no stub extension or export suffix, which folders never carry. So
+ * "/x.gdoc/y" has the folder "x.gdoc", and the partial path of all elements
+ * splits into the same elements again.
  * @param path required.
  * @param result_path receives the elements; {0, NULL} on failure; required.
  * The caller frees each element's name and id, then the array.
  * @param for_write the last element is to be written (see
- * ostrel_google_drive_name_translate_in()).
+ * ostrel_google_drive_name_translate_in()); folders are never refused.
  * @return OSTREL_SUCCESS, an element's refusal as translation gives it, or
  * the "malloc" system error; nothing is left allocated on failure.
  * @par Tracing
@@ -551,7 +562,9 @@ ostrel_result_t ostrel_google_drive_path_split(const char *path,
  * @param partial_path receives the path (new; the caller frees it), or NULL
  * on failure; required.
  * @return OSTREL_SUCCESS, an element's refusal as outbound translation
- * gives it, or the "malloc" system error.
+ * gives it, FTP 553 "INVALID_PATH_NAME" for an element with append_id set
+ * and no id (GD-Details "The element is to carry an ID token but has no
+ * id"), or the "malloc" system error.
  * @par Tracing
  *     entry and exit.
  * @par Concurrency
@@ -598,11 +611,16 @@ ostrel_result_t ostrel_google_drive_mark_collisions(ostrel_google_metadata_t *ch
  * @brief The one file of a folder that a client name names: the inverse of
  * listing.
  *
- * A record is named by C when C is its client name without the ID token,
- * or when its id can stand in a token and C is its client name with it.
- * When C names exactly one record through its ID token, that is the
- * answer; otherwise the records named without the token are the
- * candidates. Narrows by Drive name before it translates.
+ * A record is named by C through the ID token when its id is the token's
+ * and C is its client name with the token, or when its Drive name and the
+ * MIME type its client name shows are those inbound translation reads from
+ * C (the token may stand anywhere in C). When records are named through the
+ * token, one is the answer and several are AMBIGUOUS_PATH. Otherwise the
+ * candidates are the records whose client name without the token is C: one
+ * is the answer; of several, the one whose id cannot stand in a token is
+ * (listing shows the others with their tokens); else AMBIGUOUS_PATH. The
+ * records' append_id is not read. Narrows by Drive name before it
+ * translates.
  * @param client_name one client path element; required.
  * @param children the folder's files; may be NULL when count is 0.
  * Records without a name take no part.
@@ -613,8 +631,10 @@ ostrel_result_t ostrel_google_drive_mark_collisions(ostrel_google_metadata_t *ch
  * the folder has this name") or 550 "AMBIGUOUS_PATH" (GD-Details "N files
  * in the folder have this name; list the folder to see their names with ID
  * tokens"), each with GD-Operation "Looking up a GridFTP name" and GD-Path
- * the name; a refusal of ostrel_google_drive_name_translate_in(), unchanged;
- * or the "malloc" system error.
+ * the name; FTP 553 "INVALID_PATH_NAME" for a name holding "/" (GD-Details
+ * "A path element cannot hold \"/\""); a refusal of
+ * ostrel_google_drive_name_translate_in(), unchanged; or the "malloc"
+ * system error.
  * @par Tracing
  *     entry, DEBUG, TRACE outcome, exit with the result.
  * @par Concurrency
@@ -640,8 +660,8 @@ ostrel_result_t ostrel_google_drive_lookup(const char *client_name,
  * @param whole_folderp receives whether the query lists the whole folder
  * (false on failure); required.
  * @return OSTREL_SUCCESS; FTP 553 "INVALID_PATH_NAME" for a parent id that
- * is empty or holds a character outside the ID set (GD-Details names it);
- * a refusal of ostrel_google_drive_name_translate_in(), unchanged; or the
+ * is empty or holds a character outside the ID set (GD-Details names it) or
+ * a client name holding "/" (as lookup gives it); a refusal of ostrel_google_drive_name_translate_in(), unchanged; or the
  * "malloc" system error.
  * @par Tracing
  *     entry, DEBUG query, exit with the result.
@@ -775,9 +795,10 @@ ostrel_result_t ostrel_google_drive_stub_content(const ostrel_google_metadata_t 
  * files.export takes no such parameter. Each builder returns
  * OSTREL_SUCCESS with *requestp set (new; the caller frees it with
  * ostrel_google_drive_request_free()), or an error with *requestp NULL:
- * FTP 553 "INVALID_PATH_NAME" for an id that is empty or outside the ID set,
- * a refusal of inbound translation for a client name, or the "malloc"
- * system error. All are safe to call concurrently once configured.
+ * FTP 553 "INVALID_PATH_NAME" for an id that is empty or outside the ID set
+ * or a client name holding "/" (GD-Details "A path element cannot hold
+ * \"/\""), a refusal of inbound translation for a client name, or the
+ * "malloc" system error. All are safe to call concurrently once configured.
  */
 /**
  * @brief A page of files.list: GET /drive/v3/files with q, fields

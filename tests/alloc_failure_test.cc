@@ -7,6 +7,7 @@
 
 #include "support/temp_path.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "memory.h"
+#include "support/drive_model.h"
 #include "support/names.h"
 #include "support/trace_capture.h"
 
@@ -29,12 +31,31 @@ bool fail_kth() noexcept
     return countdown > 0 && --countdown == 0;
 }
 
+}  // namespace
+
+// The host's safe allocator stops the process when it fails; nothing but
+// ostrel_google_drive_name_out itself may reach it.
+extern "C" bool (*ostrel_stand_in_safe_malloc_fails)(void) noexcept;
+
+namespace {
+
 void *json_malloc(size_t size)
 {
     return ostrel::gdc::alloc_fails() ? nullptr : std::malloc(size);
 }
 
 long total_points = 0;
+
+bool is_malloc_error(ostrel_result_t result);
+
+// No allocation fails while it lives: for what the test itself allocates.
+struct Paused {
+    Paused() : saved(countdown) { countdown = 0; }
+    ~Paused() { countdown = saved; }
+    Paused(const Paused &) = delete;
+    Paused &operator=(const Paused &) = delete;
+    long saved;
+};
 
 class AllocFailure : public ModuleTest {
 protected:
@@ -64,8 +85,10 @@ protected:
         for (long k = 1; k < 100000; ++k) {
             countdown = k;
             ostrel::gdc::alloc_fail_hook = fail_kth;
+            ostrel_stand_in_safe_malloc_fails = fail_kth;
             const bool acceptable = op(true);
             ostrel::gdc::alloc_fail_hook = nullptr;
+            ostrel_stand_in_safe_malloc_fails = nullptr;
             const bool injected = countdown == 0;
             EXPECT_TRUE(acceptable || injected) << what << ": failed without an allocation failure";
             if (!injected) {
@@ -76,6 +99,30 @@ protected:
         }
         ADD_FAILURE() << what << " never completed";
         return 0;
+    }
+
+    // Runs op (the call; it frees what it is handed and returns a summary
+    // of its outputs) with its k-th allocation failing, k = 1, 2, ...: each
+    // run ends as the undisturbed run does, or with the "malloc" error and
+    // the outputs summarised as absent.
+    long same_or_malloc(const char *what, const std::string &absent,
+                        const std::function<std::string(ostrel_result_t *)> &op)
+    {
+        ostrel_result_t result = OSTREL_SUCCESS;
+        std::string expected = op(&result);
+        expected += OwnedError(result).chain();
+        return failure_points(what, [&](bool) {
+            ostrel_result_t failed = OSTREL_SUCCESS;
+            const std::string outputs = op(&failed);
+            const Paused paused;
+            if (ostrel_error_get_errno(ostrel_error_peek(failed)) == ENOMEM) {
+                EXPECT_EQ(outputs, absent) << what;
+                return is_malloc_error(failed) && outputs == absent;
+            }
+            const std::string seen = outputs + OwnedError(failed).chain();
+            EXPECT_EQ(seen, expected) << what;
+            return seen == expected;
+        });
     }
 
 private:
@@ -388,6 +435,280 @@ TEST_F(AllocFailure, LookupMarkingAndQuery)
             return is_malloc_error(result);
         }), 0);
     }
+}
+
+// Refusals too: an error that cannot hold its details is the "malloc" one.
+TEST_F(AllocFailure, LookupRefusalsAndErrorDetails)
+{
+    std::vector<ostrel_google_metadata_t> children(3);
+    const char *names[] = {"a", "a", "b"};
+    const char *ids[] = {"i0", "i1", "x/y"};
+    for (size_t i = 0; i < children.size(); ++i) {
+        children[i].name = const_cast<char *>(names[i]);
+        children[i].id = const_cast<char *>(ids[i]);
+    }
+    for (const char *client : {"a", "nothing", "a/b", "bad\xff", "a.{IDi1}"}) {
+        EXPECT_GT(same_or_malloc(client, "99", [&](ostrel_result_t *result) {
+            size_t index = 99;
+            *result = ostrel_google_drive_lookup(client, children.data(), children.size(), &index);
+            return std::to_string(index);
+        }), 0);
+    }
+    ostrel_google_drive_error_info_entry_t entries[] = {{const_cast<char *>("K"), const_cast<char *>("V")},
+                                                        {const_cast<char *>("L"), const_cast<char *>("W")}};
+    const ostrel_google_drive_error_info_t first = {1, entries};
+    const ostrel_google_drive_error_info_t both = {2, entries};
+    // Construction gives all details or no error; adding adds all or none.
+    EXPECT_GT(failure_points("drive error construct and add", [&](bool) {
+        ostrel_object_t *error = ostrel_google_drive_error_construct(nullptr, nullptr, &first);
+        if (error == nullptr || ostrel_google_drive_error_get_info_count(error) != 1) {
+            ostrel_object_free(error);
+            return false;
+        }
+        ostrel_google_drive_error_add_info(error, &both);
+        const Paused paused;
+        const size_t count = ostrel_google_drive_error_get_info_count(error);
+        char *printed = ostrel_object_printable_to_string(error);
+        const bool whole = printed != nullptr && std::strcmp(printed, "K: \"V\"\nL: \"W\"") == 0;
+        const bool unchanged = count == 1 && (printed == nullptr || std::strcmp(printed, "K: \"V\"") == 0);
+        EXPECT_TRUE(whole || unchanged) << count << " " << ostrel::test::text_or_null(printed);
+        std::free(printed);
+        ostrel_object_free(error);
+        return whole;
+    }), 0);
+}
+
+// The exported functions that talk to Drive, each with the outputs it hands out.
+TEST_F(AllocFailure, TalkingToDrive)
+{
+    const auto request_text = [](ostrel_google_drive_request_t *request) {
+        std::string out = request == nullptr ? "NULL" : std::string(request->method) + " " + request->url;
+        ostrel_google_drive_request_free(request);
+        return out;
+    };
+    EXPECT_GT(same_or_malloc("request_list", "NULL", [&](ostrel_result_t *result) {
+        ostrel_google_drive_request_t *request = nullptr;
+        *result = ostrel_google_drive_request_list("http://d", "'p' in parents", "tok en", &request);
+        return request_text(request);
+    }), 0);
+    EXPECT_GT(same_or_malloc("request_get", "NULL", [&](ostrel_result_t *result) {
+        ostrel_google_drive_request_t *request = nullptr;
+        *result = ostrel_google_drive_request_get("http://d", "f1", "id,name", &request);
+        return request_text(request);
+    }), 0);
+    const std::string error_body = R"({"error": {"code": 404, "message": "File not found: x.", "errors": [{"reason": "notFound"}]}})";
+    for (const int status : {404, 403, 500}) {
+        EXPECT_GT(same_or_malloc("answer_error", "", [&](ostrel_result_t *result) {
+            bool retry = false;
+            *result = ostrel_google_drive_answer_error(status, error_body.data(), error_body.size(), "Reading",
+                                                       "/a/b", &retry);
+            return std::string();
+        }), 0);
+    }
+    const std::string page_body = R"({"files": [{"id": "1", "name": "a", "mimeType": "text/plain"}, 7,
+        {"id": "2", "name": "b"}], "nextPageToken": "n"})";
+    EXPECT_GT(same_or_malloc("page_parse", "0 NULL 0", [&](ostrel_result_t *result) {
+        ostrel_google_drive_page_t page;
+        *result = ostrel_google_drive_page_parse(page_body.data(), page_body.size(), &page);
+        const std::string out = std::to_string(page.file_count) + " " + ostrel::test::text_or_null(page.next_page_token)
+                                + " " + std::to_string(page.refusal_count);
+        ostrel_google_drive_page_destroy(&page);
+        return out;
+    }), 0);
+    // A listing of one page, and a walk and an upload start, against the
+    // in-process Drive (whose own allocations are left alone).
+    ostrel::test::DriveModel drive;
+    const std::string folder = drive.add("0Root", "f", ostrel::test::DriveModel::folder_type);
+    drive.add(folder, "x");
+    drive.add(folder, "x");
+    drive.add(folder, "y.txt");
+    const auto answer_of = [&drive](const ostrel_google_drive_request_t &request) {
+        const Paused paused;
+        return drive.answer(request);
+    };
+    EXPECT_GT(same_or_malloc("listing", "NULL", [&](ostrel_result_t *result) {
+        ostrel_google_drive_listing_t *listing = nullptr;
+        *result = ostrel_google_drive_listing_create(ostrel::test::DriveModel::base_url, folder.c_str(), false, 3,
+                                                     &listing);
+        std::string out = listing == nullptr ? "NULL" : "";
+        while (*result == OSTREL_SUCCESS) {
+            ostrel_google_drive_request_t *request = nullptr;
+            unsigned long delay = 0;
+            *result = ostrel_google_drive_listing_next(listing, &request, &delay);
+            if (*result != OSTREL_SUCCESS || request == nullptr) {
+                break;
+            }
+            const ostrel_google_drive_answer_t answer = answer_of(*request);
+            ostrel_google_drive_request_free(request);
+            *result = ostrel_google_drive_listing_feed(listing, &answer);
+        }
+        if (*result == OSTREL_SUCCESS) {
+            ostrel_google_metadata_t *children = nullptr;
+            size_t count = 0;
+            const ostrel_google_drive_refusal_t *refusals = nullptr;
+            size_t refusal_count = 0;
+            bool incomplete = false;
+            *result = ostrel_google_drive_listing_take(listing, &children, &count, &refusals, &refusal_count,
+                                                       &incomplete);
+            out = std::to_string(count);
+            for (size_t i = 0; i < count; ++i) {
+                ostrel_google_metadata_destroy(&children[i]);
+            }
+            std::free(children);
+        }
+        ostrel_google_drive_listing_free(listing);
+        return *result == OSTREL_SUCCESS ? out : "NULL";
+    }), 0);
+    for (const char *path : {"/f/y.txt", "/f/x", "/f/none"}) {
+        EXPECT_GT(same_or_malloc(path, "NULL", [&](ostrel_result_t *result) {
+            ostrel_google_drive_walk_t *walk = nullptr;
+            *result = ostrel_google_drive_walk_create(ostrel::test::DriveModel::base_url, "root", 3, &walk);
+            if (*result == OSTREL_SUCCESS) {
+                *result = ostrel_google_drive_walk_start(walk, path, false);
+            }
+            while (*result == OSTREL_SUCCESS) {
+                ostrel_google_drive_request_t *request = nullptr;
+                unsigned long delay = 0;
+                *result = ostrel_google_drive_walk_next(walk, &request, &delay);
+                if (*result != OSTREL_SUCCESS || request == nullptr) {
+                    break;
+                }
+                const ostrel_google_drive_answer_t answer = answer_of(*request);
+                ostrel_google_drive_request_free(request);
+                *result = ostrel_google_drive_walk_feed(walk, &answer);
+            }
+            const ostrel_google_metadata_t *file = *result == OSTREL_SUCCESS ? ostrel_google_drive_walk_file(walk)
+                                                                              : nullptr;
+            const std::string out = file != nullptr ? ostrel::test::text_or_null(file->id) : "NULL";
+            ostrel_google_drive_walk_free(walk);
+            return out;
+        }), 0);
+    }
+    EXPECT_GT(same_or_malloc("upload start", "NULL", [&](ostrel_result_t *result) {
+        ostrel_google_drive_upload_t *upload = nullptr;
+        *result = ostrel_google_drive_upload_create(ostrel::test::DriveModel::base_url, folder.c_str(), "new.txt", 10,
+                                                    1 << 18, 3, &upload);
+        std::string out = "NULL";
+        if (*result == OSTREL_SUCCESS) {
+            ostrel_google_drive_request_t *request = nullptr;
+            unsigned long delay = 0;
+            *result = ostrel_google_drive_upload_next(upload, &request, &delay);
+            out = request_text(request);
+        }
+        ostrel_google_drive_upload_free(upload);
+        return *result == OSTREL_SUCCESS ? out : "NULL";
+    }), 0);
+}
+
+// Every refused call clears the outputs it documents as cleared on failure,
+// whatever the caller left in them (lookup's index stays untouched).
+TEST_F(AllocFailure, RefusedCallsClearTheirOutputs)
+{
+    using Clears = std::function<bool(ostrel_result_t *)>;
+    char *const junk = reinterpret_cast<char *>(1);
+    ostrel_google_metadata_t nameless = {};
+    nameless.id = const_cast<char *>("i");
+    char *trash[] = {const_cast<char *>("Trash")};
+    ostrel_google_metadata_t in_trash = nameless;
+    in_trash.name = const_cast<char *>("n");
+    in_trash.parent_count = 1;
+    in_trash.parents = trash;
+    const auto zero = [](const auto &record) {
+        const auto *bytes = reinterpret_cast<const unsigned char *>(&record);
+        return std::all_of(bytes, bytes + sizeof record, [](unsigned char b) { return b == 0; });
+    };
+    const std::pair<const char *, Clears> calls[] = {
+        {"name_translate_in", [&](ostrel_result_t *result) {
+             char *name = junk;
+             char *id = junk;
+             *result = ostrel_google_drive_name_translate_in("a.{IDx}.{IDy}", &name, nullptr, &id, false);
+             return name == nullptr && id == nullptr;
+         }},
+        {"name_translate_out", [&](ostrel_result_t *result) {
+             char *name = junk;
+             *result = ostrel_google_drive_name_translate_out(&nameless, &name);
+             return name == nullptr;
+         }},
+        {"path_split", [&](ostrel_result_t *result) {
+             ostrel_google_drive_path_t split = {9, reinterpret_cast<ostrel_google_drive_path_element_t *>(junk)};
+             *result = ostrel_google_drive_path_split("/a/b.{IDx}.{IDy}", &split, false);
+             return split.count == 0 && split.elements == nullptr;
+         }},
+        {"partial_path_construct", [&](ostrel_result_t *result) {
+             ostrel_google_drive_path_element_t element = {};
+             element.name = const_cast<char *>("f");
+             element.append_id = true;
+             const ostrel_google_drive_path_t path = {1, &element};
+             char *partial = junk;
+             *result = ostrel_google_drive_partial_path_construct(&path, 1, &partial);
+             return partial == nullptr;
+         }},
+        {"metadata_convert", [&](ostrel_result_t *result) {
+             json_t *json = reinterpret_cast<json_t *>(junk);
+             *result = ostrel_google_metadata_convert(&in_trash, &json);
+             return json == nullptr;
+         }},
+        {"lookup_query", [&](ostrel_result_t *result) {
+             char *query = junk;
+             bool whole_folder = true;
+             *result = ostrel_google_drive_lookup_query("", "x", &query, &whole_folder);
+             return query == nullptr && !whole_folder;
+         }},
+        {"lookup", [&](ostrel_result_t *result) {
+             size_t index = 99;
+             *result = ostrel_google_drive_lookup("x", &in_trash, 1, &index);
+             return index == 99;
+         }},
+        {"stub_content", [&](ostrel_result_t *result) {
+             char *content = junk;
+             size_t length = 0;
+             *result = ostrel_google_drive_stub_content(&in_trash, &content, &length);
+             return content == nullptr;
+         }},
+        {"request_get", [&](ostrel_result_t *result) {
+             auto *request = reinterpret_cast<ostrel_google_drive_request_t *>(junk);
+             *result = ostrel_google_drive_request_get(nullptr, "a/b", nullptr, &request);
+             return request == nullptr;
+         }},
+        {"answer_error", [&](ostrel_result_t *result) {
+             bool retry = true;
+             *result = ostrel_google_drive_answer_error(404, nullptr, 0, nullptr, nullptr, &retry);
+             return !retry;
+         }},
+        {"page_parse", [&](ostrel_result_t *result) {
+             ostrel_google_drive_page_t page;
+             std::memset(&page, 0xab, sizeof page);
+             *result = ostrel_google_drive_page_parse("{", 1, &page);
+             return zero(page);
+         }},
+        {"file_parse", [&](ostrel_result_t *result) {
+             ostrel_google_metadata_t file;
+             std::memset(&file, 0xab, sizeof file);
+             *result = ostrel_google_drive_file_parse("[]", 2, &file);
+             return zero(file);
+         }},
+        {"listing_create", [&](ostrel_result_t *result) {
+             auto *listing = reinterpret_cast<ostrel_google_drive_listing_t *>(junk);
+             *result = ostrel_google_drive_listing_create(nullptr, "a/b", false, 0, &listing);
+             return listing == nullptr;
+         }},
+        {"upload_create", [&](ostrel_result_t *result) {
+             auto *upload = reinterpret_cast<ostrel_google_drive_upload_t *>(junk);
+             *result = ostrel_google_drive_upload_create(nullptr, "p", "n{export-gdoc}.pdf", 1, 0, 0, &upload);
+             return upload == nullptr;
+         }},
+    };
+    for (const auto &[name, call] : calls) {
+        ostrel_result_t result = OSTREL_SUCCESS;
+        EXPECT_TRUE(call(&result)) << name;
+        EXPECT_NE(result, OSTREL_SUCCESS) << name;
+        OwnedError taken(result);
+    }
+    const char *key = junk;
+    const char *value = junk;
+    EXPECT_FALSE(ostrel_google_drive_error_get_info_entry(nullptr, 0, &key, &value));
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(value, nullptr);
 }
 
 }  // namespace

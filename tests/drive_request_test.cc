@@ -437,6 +437,12 @@ TEST_F(DriveRequest, RefusesIdsOutsideTheIdSetAndExportSuffixesWhenWriting)
     EXPECT_EQ(ostrel_gfs_error_get_ftp_response_code(suffix.error), 553);
     OwnedError upload(ostrel::gdc::request_upload_start(nullptr, "p", "a{export-gdoc}.pdf", &r));
     EXPECT_EQ(ostrel_gfs_error_get_ftp_response_code(upload.error), 553);
+    // A client's name holding "/" is refused, not a stop.
+    OwnedError slash(ostrel_google_drive_request_create_folder(nullptr, "p", "a/b", &r));
+    EXPECT_STREQ(ostrel_google_drive_error_get_info(slash.error, "GD-Details"), "A path element cannot hold \"/\"");
+    EXPECT_EQ(r, nullptr);
+    OwnedError slash_upload(ostrel::gdc::request_upload_start(nullptr, "p", "a/b", &r));
+    EXPECT_EQ(ostrel_gfs_error_get_ftp_response_code(slash_upload.error), 553);
 }
 
 // Each change asks for exactly itself: a move names both parents, since

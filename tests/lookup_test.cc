@@ -68,6 +68,12 @@ TEST_F(Lookup, FindsOneRecordOrSaysWhyNot)
         record("plan", "p1", DOC),
         record(nullptr, "x1"),
         record("a/b.gsheet", "s1", "text/csv"),
+        record("r.pdf", "f4", "application/pdf"),
+        record("r.pdf", "f5", "application/pdf"),
+        record("a", "x"),
+        record("a", "x/y"),  // an id that cannot stand in a token
+        record("d", "dup"),
+        record("d", "dup"),
     };
     const LookupCase cases[] = {
         {"report.{IDr2}", 0, "1", nullptr},
@@ -80,6 +86,19 @@ TEST_F(Lookup, FindsOneRecordOrSaysWhyNot)
         {"plan.gdoc", 550, "PATH_NOT_FOUND", "No file in the folder has this name"},
         {"a{slash}b.gsheet", 0, "6", nullptr},
         {"a.{IDx}.{IDy}", 553, "INVALID_PATH_NAME", nullptr},
+        {"a/b", 553, "INVALID_PATH_NAME", "A path element cannot hold \"/\""},
+        // The ID token wherever translation takes it, with name and type.
+        {"r.{IDf5}.pdf", 0, "8", nullptr},
+        {".{IDf4}r.pdf", 0, "7", nullptr},
+        {"plan.{IDp1}.gdoc", 0, "4", nullptr},
+        {"plan.{IDp1}", 550, "PATH_NOT_FOUND", "No file in the folder has this name"},
+        {"r.{IDf5}.gdoc", 550, "PATH_NOT_FOUND", "No file in the folder has this name"},
+        {"notes.{IDn1}.gdoc", 0, "2", nullptr},
+        // Listed as "a.{IDx}" and "a": the one without a token is "a".
+        {"a", 0, "10", nullptr},
+        {"a.{IDx}", 0, "9", nullptr},
+        {"d.{IDdup}", 550, "AMBIGUOUS_PATH",
+         "2 files in the folder have this name; list the folder to see their names with ID tokens"},
     };
     for (const LookupCase &c : cases) {
         SCOPED_TRACE(c.client_name);
@@ -114,6 +133,38 @@ TEST_F(Lookup, FindsOneRecordOrSaysWhyNot)
     EXPECT_EQ(index, 3u);
 }
 
+// Collision marking against the pairwise definition, on folders large
+// enough that the sort partitions (small ones only see insertion sort).
+TEST_F(Lookup, MarkingAgreesWithPairwiseComparisonOnLargeFolders)
+{
+    const char *const names[] = {"a", "b", "a/b", "a{slash}b", "n", "n.gdoc", "{dot}", ".", "z", "y"};
+    const char *const types[] = {nullptr, DOC, "text/plain"};
+    const char *const ids[] = {"i", "j", "x/y", "", nullptr};
+    std::mt19937 random(5);
+    for (int round = 0; round < 20; ++round) {
+        const size_t count = 50 + random() % 400;
+        std::vector<ostrel_google_metadata_t> children;
+        std::vector<std::string> bare;
+        for (size_t i = 0; i < count; ++i) {
+            children.push_back(record(names[random() % std::size(names)], ids[random() % std::size(ids)],
+                                      types[random() % std::size(types)]));
+            children.back().append_id = random() % 2 != 0;
+            ostrel_google_metadata_t plain = children.back();
+            plain.append_id = false;
+            bare.push_back(ostrel::fuzz::client_name(plain));
+        }
+        ASSERT_EQ(ostrel_google_drive_mark_collisions(children.data(), count), OSTREL_SUCCESS);
+        for (size_t i = 0; i < count; ++i) {
+            bool shared = false;
+            for (size_t j = 0; j < count && !shared; ++j) {
+                shared = j != i && bare[j] == bare[i];
+            }
+            const bool tokenable = children[i].id != nullptr && ostrel::gdc::is_id(children[i].id);
+            ASSERT_EQ(children[i].append_id, shared && tokenable) << i << " " << bare[i];
+        }
+    }
+}
+
 struct QueryCase {
     const char *parent;
     const char *client_name;
@@ -141,6 +192,7 @@ TEST_F(Lookup, QueriesNameEveryFileTheClientNameCanMean)
         {"a' or 'b", "x", nullptr, false,
          "The parent id \"a' or 'b\" is not a Drive file id: an id is one or more letters, digits, \"_\", \"-\" or "
          "blanks"},
+        {"p", "a/b", nullptr, false, "A path element cannot hold \"/\""},
     };
     for (const QueryCase &c : cases) {
         SCOPED_TRACE(c.client_name);

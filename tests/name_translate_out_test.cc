@@ -1,6 +1,7 @@
 // Outbound name translation.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -120,6 +121,19 @@ TEST_F(NameTranslateOut, RefusesAnIdThatCannotStandInAnIdToken)
         EXPECT_STREQ(out, "report.txt");
         std::free(out);
     }
+}
+
+// Drive leaves the name out when asked for other fields: refused, not a stop.
+TEST_F(NameTranslateOut, RefusesARecordWithoutAName)
+{
+    ostrel_google_metadata_t metadata = {};
+    metadata.id = const_cast<char *>("i");
+    char *out = reinterpret_cast<char *>(1);
+    OwnedError error(ostrel_google_drive_name_translate_out(&metadata, &out));
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(ostrel_error_get_errno(error.error), EINVAL);
+    EXPECT_NE(error.chain().find("System error in ostrel_google_drive_name_translate_out"), std::string::npos)
+        << error.chain();
 }
 
 TEST(NameTranslateOutDeathTest, AbsentArgumentsStop)

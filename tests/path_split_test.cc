@@ -1,6 +1,7 @@
 // Path split and partial path construction.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ struct Element {
     std::string id;
     bool operator==(const Element &) const = default;
 };
+
+void PrintTo(const Element &e, std::ostream *out)
+{
+    *out << '"' << e.name << "\" " << e.mime_type << " " << e.id;
+}
 
 // Owns a split path and frees it as the interface says callers do.
 struct Split {
@@ -90,6 +96,14 @@ TEST_F(Paths, SplitTranslatesEachElementAndTypesFolders)
          {"", "/", "/x.{IDabc}", "/x.{IDabc}/y"}},
         {"/{slash}{dot}/{dot}", {{"", FOLDER, "NULL"}, {"/{dot}", FOLDER, "NULL"}, {".", "NULL", "NULL"}},
          {"", "/", "/{slash}{dot}", "/{slash}{dot}/{dot}"}},
+        // A folder has no stub extension and no export suffix.
+        {"/x.gdoc/y", {{"", FOLDER, "NULL"}, {"x.gdoc", FOLDER, "NULL"}, {"y", "NULL", "NULL"}},
+         {"", "/", "/x.gdoc", "/x.gdoc/y"}},
+        {"/a{export-gdoc}.pdf/b", {{"", FOLDER, "NULL"}, {"a{export-gdoc}.pdf", FOLDER, "NULL"}, {"b", "NULL", "NULL"}},
+         {"", "/", "/a{export-gdoc+}.pdf", "/a{export-gdoc+}.pdf/b"}},
+        {"/a{export-gdoc}.pdf.{IDi}/b.gdoc",
+         {{"", FOLDER, "NULL"}, {"a{export-gdoc}.pdf", FOLDER, "i"}, {"b", DOC, "NULL"}},
+         {"", "/", "/a{export-gdoc}.pdf.{IDi}", "/a{export-gdoc}.pdf.{IDi}/b.gdoc"}},
     };
     for (const SplitCase &c : cases) {
         SCOPED_TRACE(c.path);
@@ -110,13 +124,51 @@ TEST_F(Paths, PartialPathsShowStubsUnderTheCurrentExportAndCallerIds)
     ASSERT_EQ(ostrel_google_drive_export_set_config("pdf", nullptr, nullptr, nullptr), OSTREL_SUCCESS);
     EXPECT_EQ(split.partial(3), "/f/notes{export-gdoc}.pdf");
     ASSERT_EQ(ostrel_google_drive_export_set_config(nullptr, nullptr, nullptr, nullptr), OSTREL_SUCCESS);
+    // A token without an id would name no file.
     split.split.elements[1].append_id = true;
-    EXPECT_EQ(split.partial(2), "/f.{IDunused}");
+    char *partial = reinterpret_cast<char *>(1);
+    OwnedError error(ostrel_google_drive_partial_path_construct(&split.split, 2, &partial));
+    EXPECT_EQ(partial, nullptr);
+    EXPECT_EQ(ostrel_gfs_error_get_ftp_response_code(error.error), 553);
+    EXPECT_STREQ(ostrel_gfs_error_get_ftp_response_error_code(error.error), "INVALID_PATH_NAME");
+    EXPECT_STREQ(ostrel_google_drive_error_get_info(error.error, "GD-Details"),
+                 "The element is to carry an ID token but has no id");
+    EXPECT_EQ(split.partial(1), "/");
+}
+
+// split(partial(split(p))) == split(p), over paths made of pieces rich in
+// escapes, tokens, stub extensions and export suffixes.
+TEST_F(Paths, APartialPathSplitsIntoTheSameElements)
+{
+    const char *const pieces[] = {"a", ".", "{dot}", "{dotdot}", "{slash}", ".{IDq}", ".gdoc", ".gsheet",
+                                  "{export-gdoc}.pdf", "{export-gdoc+}.pdf", "{", "+}", "\xc3\xa9", "/", "/"};
+    std::mt19937 random(7);
+    for (int round = 0; round < 3000; ++round) {
+        ASSERT_EQ(ostrel_google_drive_export_set_config(round % 2 != 0 ? "pdf" : nullptr, nullptr, nullptr, nullptr),
+                  OSTREL_SUCCESS);
+        std::string path = round % 3 != 0 ? "/" : "";
+        for (size_t k = 0, n = 1 + random() % 10; k < n; ++k) {
+            path += pieces[random() % std::size(pieces)];
+        }
+        if (path.back() == '/') {
+            path += 'a';  // an empty last element has no client path of its own
+        }
+        SCOPED_TRACE(path);
+        const Split first(path.c_str(), false);
+        OwnedError refused(first.result);
+        if (first.result != OSTREL_SUCCESS) {
+            continue;  // two ID tokens in one element
+        }
+        const std::string rebuilt = first.partial(first.split.count);
+        const Split second(rebuilt.c_str(), false);
+        ASSERT_EQ(second.result, OSTREL_SUCCESS) << rebuilt;
+        EXPECT_EQ(second.elements(), first.elements()) << rebuilt;
+    }
 }
 
 TEST_F(Paths, ARefusedElementLeavesNoElements)
 {
-    for (const char *path : {"/a{export-gdoc}.pdf/b", "/a/b/c.{IDx}.{IDy}", "/ok/bad\xff/more"}) {
+    for (const char *path : {"/a/b{export-gdoc}.pdf", "/a/b/c.{IDx}.{IDy}", "/ok/bad\xff/more"}) {
         SCOPED_TRACE(path);
         Split split(path, true);
         OwnedError error(split.result);
@@ -125,6 +177,9 @@ TEST_F(Paths, ARefusedElementLeavesNoElements)
         EXPECT_EQ(split.split.count, 0u);
         EXPECT_EQ(split.split.elements, nullptr);
     }
+    // Only the last element is written: a folder's suffix look-alike is a name.
+    const Split folder("/a{export-gdoc}.pdf/b", true);
+    EXPECT_EQ(folder.result, OSTREL_SUCCESS);
 }
 
 TEST_F(Paths, ThousandsOfElementsAndLongNames)

@@ -537,8 +537,16 @@ int ostrel_error_get_errno(ostrel_object_t *error) noexcept
     return base != nullptr ? base->system_errno : 0;
 }
 
+// Not the host's: tests set it to make chosen safe allocations fail, which
+// stops the process as the host's do without memory.
+extern "C" __attribute__((visibility("default"))) bool (*ostrel_stand_in_safe_malloc_fails)(void) noexcept;
+bool (*ostrel_stand_in_safe_malloc_fails)(void) noexcept = nullptr;
+
 void *ostrel_libc_safe_malloc(size_t size) noexcept
 {
+    if (ostrel_stand_in_safe_malloc_fails != nullptr && ostrel_stand_in_safe_malloc_fails()) {
+        out_of_memory();
+    }
     void *block = std::malloc(size != 0 ? size : 1);
     if (block == nullptr) {
         out_of_memory();
