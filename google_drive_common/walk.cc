@@ -116,6 +116,7 @@ struct ostrel_google_drive_walk_s {
     size_t target = 0;  // elements to look up
     size_t depth = 0;   // elements looked up
     Metadata reached{};
+    Owned<Metadata> trail;  // the record of each element passed, for tables of a whole path
     bool done = false;
 
     // The element being looked up.
@@ -160,6 +161,10 @@ struct ostrel_google_drive_walk_s {
         path.reset();
         element_text.reset();
         elements.reset();
+        for (size_t i = 0; i < depth && trail != nullptr; ++i) {
+            ostrel_google_metadata_destroy(&trail.get()[i]);
+        }
+        trail.reset();
         element_count = target = depth = 0;
         ostrel_google_metadata_destroy(&reached);
         done = false;
@@ -206,6 +211,9 @@ struct ostrel_google_drive_walk_s {
     // The root, or the folder reached through the elements looked up.
     [[nodiscard]] ostrel_result_t begin_at_root() noexcept
     {
+        for (size_t i = 0; i < depth; ++i) {
+            ostrel_google_metadata_destroy(&trail.get()[i]);
+        }
         ostrel_google_metadata_destroy(&reached);
         if (ostrel_google_metadata_copy(&reached, &root) != OSTREL_SUCCESS) {
             return system_error("malloc");
@@ -237,11 +245,17 @@ struct ostrel_google_drive_walk_s {
             return walk_error(550, "NOT_A_FOLDER", path.get(), details.text);
         }
         Metadata copy{};
+        Metadata step_copy{};
         if (ostrel_google_metadata_copy(&copy, &record) != OSTREL_SUCCESS) {
+            return system_error("malloc");
+        }
+        if (ostrel_google_metadata_copy(&step_copy, &record) != OSTREL_SUCCESS) {
+            ostrel_google_metadata_destroy(&copy);
             return system_error("malloc");
         }
         ostrel_google_metadata_destroy(&reached);
         reached = copy;
+        trail.get()[depth] = step_copy;
         drop_element();
         ++depth;
         step = Step::element;
@@ -344,8 +358,10 @@ ostrel_result_t ostrel_google_drive_walk_start(ostrel_google_drive_walk_t *walk,
     walk->path.reset(mem_strdup(client_path));
     walk->element_text.reset(mem_strdup(client_path));
     walk->elements.reset(static_cast<const char **>(mem_calloc(slots, sizeof(const char *))));
+    walk->trail.reset(static_cast<Metadata *>(mem_calloc(slots, sizeof(Metadata))));
     ostrel_result_t result = OSTREL_SUCCESS;
-    if (walk->path == nullptr || walk->element_text == nullptr || walk->elements == nullptr) {
+    if (walk->path == nullptr || walk->element_text == nullptr || walk->elements == nullptr
+        || walk->trail == nullptr) {
         result = system_error("malloc");
         walk->drop_walk();
     } else {
@@ -515,6 +531,19 @@ const char *ostrel_google_drive_walk_last_name(const ostrel_google_drive_walk_t 
     return walk->started && walk->to_parent && walk->element_count != 0
                ? walk->elements.get()[walk->element_count - 1]
                : nullptr;
+}
+
+size_t ostrel_google_drive_walk_step_count(const ostrel_google_drive_walk_t *walk) noexcept
+{
+    OSTREL_GDC_REQUIRE(walk != NULL);
+    return walk->started && walk->done ? walk->depth : 0;
+}
+
+const ostrel_google_metadata_t *ostrel_google_drive_walk_step(const ostrel_google_drive_walk_t *walk,
+                                                              size_t index) noexcept
+{
+    OSTREL_GDC_REQUIRE(walk != NULL);
+    return index < ostrel_google_drive_walk_step_count(walk) ? &walk->trail.get()[index] : nullptr;
 }
 
 size_t ostrel_google_drive_walk_request_count(const ostrel_google_drive_walk_t *walk) noexcept

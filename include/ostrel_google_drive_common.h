@@ -1139,6 +1139,17 @@ const ostrel_google_metadata_t *ostrel_google_drive_walk_file(const ostrel_googl
 /** With to_parent: the last element's client name, owned by the walker; else NULL.
  * NULL also for a path with no element below the root. */
 const char *ostrel_google_drive_walk_last_name(const ostrel_google_drive_walk_t *walk) OSTREL_NOTHROW;
+/** The number of elements the finished walk passed below the root, "."
+ * and ".." folded away (with to_parent, the last element is not among them);
+ * 0 while walking. */
+size_t ostrel_google_drive_walk_step_count(const ostrel_google_drive_walk_t *walk) OSTREL_NOTHROW;
+/** The record of the index-th element the finished walk passed, in path
+ * order, owned by the walker until the next start; the last one is
+ * ostrel_google_drive_walk_file()'s. NULL when index is not below
+ * ostrel_google_drive_walk_step_count(). A table of what each element of a
+ * path opens then costs one walk, not one per prefix. */
+const ostrel_google_metadata_t *ostrel_google_drive_walk_step(const ostrel_google_drive_walk_t *walk,
+                                                              size_t index) OSTREL_NOTHROW;
 /** Requests the walker asked for since it was created. */
 size_t ostrel_google_drive_walk_request_count(const ostrel_google_drive_walk_t *walk) OSTREL_NOTHROW;
 /** Releases a walker and its cache; NULL is allowed. */

@@ -182,6 +182,13 @@ TEST_F(Walk, CostsOneNarrowRequestAnElementForPlainNamesInABigFolder)
     EXPECT_EQ(ostrel_google_drive_walk_request_count(walker.walk), 4u);  // the root, then three elements
     EXPECT_EQ(run(walker.walk, drive, "./big//sub/../sub/data.bin").id, file);
     EXPECT_EQ(ostrel_google_drive_walk_request_count(walker.walk), 7u);  // the root's id is known now
+    // The same walk gives what each element opened, ".." folded away.
+    std::vector<std::string> steps;
+    for (size_t i = 0; i < ostrel_google_drive_walk_step_count(walker.walk); ++i) {
+        steps.emplace_back(ostrel_google_drive_walk_step(walker.walk, i)->id);
+    }
+    EXPECT_EQ(steps, (std::vector<std::string>{big, sub, file}));
+    EXPECT_EQ(ostrel_google_drive_walk_step(walker.walk, 3), nullptr);
     // A name Drive may mishandle: the narrow miss is confirmed by listing
     // the folder whole (101 pages of two), which is then kept...
     EXPECT_EQ(run(walker.walk, drive, "/big/it's").id, quoted);

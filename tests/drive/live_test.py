@@ -137,6 +137,10 @@ class Live(unittest.TestCase):
             status, out, err = self.run_tool(*command, "drive:/f000007.txt" if command[0] == "stat" else "drive:/")
             self.assertEqual(status, 0, err)
             self.assertEqual(json.loads(out.splitlines()[6 if command[0] == "ls" else 0])["id"], "1BigHugex000007")
+        self.control("DELETE", "/emulator/log")
+        status, out, err = self.run_tool("resolve", "--json", "drive:/Huge/f005000.txt")
+        self.assertEqual([step["id"] for step in json.loads(out)["steps"]], ["1BigHuge", "1BigHugex005000"])
+        self.assertEqual((status, len(self.log())), (0, 3))  # one walk, not one a prefix
 
     def test_apostrophe_and_backslash_names(self):
         for path, file_id in (("/Tom's files/it's done.txt", "1T054itsdon"),

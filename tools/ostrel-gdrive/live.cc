@@ -338,6 +338,8 @@ public:
     }
 
     [[nodiscard]] const char *last_name() const { return ostrel_google_drive_walk_last_name(walk_.get()); }
+    [[nodiscard]] size_t step_count() const { return ostrel_google_drive_walk_step_count(walk_.get()); }
+    [[nodiscard]] const ostrel_google_metadata_t &step(size_t i) const { return *ostrel_google_drive_walk_step(walk_.get(), i); }
 
 private:
     Session &session_;
@@ -448,8 +450,7 @@ void live_ls(const LsOptions &ls, const LiveOptions &options)
     }
 }
 
-// resolve: each folder on the way is a walk of its own prefix, so the table
-// shows what each element opens.
+// resolve: one walk a path; the walker keeps what each element opened.
 int live_resolve(const std::vector<std::string> &arguments, const std::string &root, bool json,
                  const LiveOptions &options)
 {
@@ -466,16 +467,6 @@ int live_resolve(const std::vector<std::string> &arguments, const std::string &r
         };
         std::vector<Step> steps;
         std::string root_id;
-        std::string prefix_path;
-        std::vector<std::string> elements;
-        for (size_t start = 0; start <= path.size();) {
-            size_t end = path.find('/', start);
-            end = end == std::string::npos ? path.size() : end;
-            if (end > start) {
-                elements.push_back(path.substr(start, end - start));
-            }
-            start = end + 1;
-        }
         try {
             const ostrel_google_metadata_t *top = nullptr;
             const ostrel_result_t reached = walker.walk("/", false, &top);
@@ -483,21 +474,15 @@ int live_resolve(const std::vector<std::string> &arguments, const std::string &r
                 throw Failure{exit_refused, refusal_line("resolve", path, reached)};
             }
             root_id = top->id != nullptr ? top->id : "root";
-            for (const std::string &element : elements) {
-                prefix_path += "/" + element;
-                const ostrel_google_metadata_t *file = nullptr;
-                const ostrel_result_t result = walker.walk(prefix_path, false, &file);
-                if (result != OSTREL_SUCCESS) {
-                    throw Failure{exit_refused, refusal_line("resolve", path, result)};
-                }
-                if (element == "." || element == "..") {
-                    if (element == "..") {
-                        steps.pop_back();
-                    }
-                    continue;
-                }
-                steps.push_back({client_name_of(*file), file->id != nullptr ? file->id : "",
-                                 file->name != nullptr ? file->name : "", file->mime_type != nullptr ? file->mime_type : ""});
+            const ostrel_google_metadata_t *file = nullptr;
+            const ostrel_result_t result = walker.walk(path, false, &file);
+            if (result != OSTREL_SUCCESS) {
+                throw Failure{exit_refused, refusal_line("resolve", path, result)};
+            }
+            for (size_t i = 0; i < walker.step_count(); ++i) {
+                const ostrel_google_metadata_t &step = walker.step(i);
+                steps.push_back({client_name_of(step), step.id != nullptr ? step.id : "",
+                                 step.name != nullptr ? step.name : "", step.mime_type != nullptr ? step.mime_type : ""});
             }
         } catch (const Failure &failure) {
             say(failure.message);
