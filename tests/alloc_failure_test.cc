@@ -522,25 +522,33 @@ TEST_F(AllocFailure, TalkingToDrive)
     drive.add(folder, "x");
     drive.add(folder, "x");
     drive.add(folder, "y.txt");
-    const auto answer_of = [&drive](const ostrel_google_drive_request_t &request) {
-        const Paused paused;
-        return drive.answer(request);
+    // next, send, feed, until no request; the model's answers allocate nothing counted.
+    const auto run_machine = [&drive](auto *machine, auto next, auto feed) {
+        for (;;) {
+            ostrel_google_drive_request_t *request = nullptr;
+            unsigned long delay = 0;
+            ostrel_result_t result = next(machine, &request, &delay);
+            if (result != OSTREL_SUCCESS || request == nullptr) {
+                return result;
+            }
+            const ostrel_google_drive_answer_t answer = [&] {
+                const Paused paused;
+                return drive.answer(*request);
+            }();
+            ostrel_google_drive_request_free(request);
+            result = feed(machine, &answer);
+            if (result != OSTREL_SUCCESS) {
+                return result;
+            }
+        }
     };
     EXPECT_GT(same_or_malloc("listing", "NULL", [&](ostrel_result_t *result) {
         ostrel_google_drive_listing_t *listing = nullptr;
         *result = ostrel_google_drive_listing_create(ostrel::test::DriveModel::base_url, folder.c_str(), false, 3,
                                                      &listing);
         std::string out = listing == nullptr ? "NULL" : "";
-        while (*result == OSTREL_SUCCESS) {
-            ostrel_google_drive_request_t *request = nullptr;
-            unsigned long delay = 0;
-            *result = ostrel_google_drive_listing_next(listing, &request, &delay);
-            if (*result != OSTREL_SUCCESS || request == nullptr) {
-                break;
-            }
-            const ostrel_google_drive_answer_t answer = answer_of(*request);
-            ostrel_google_drive_request_free(request);
-            *result = ostrel_google_drive_listing_feed(listing, &answer);
+        if (*result == OSTREL_SUCCESS) {
+            *result = run_machine(listing, ostrel_google_drive_listing_next, ostrel_google_drive_listing_feed);
         }
         if (*result == OSTREL_SUCCESS) {
             ostrel_google_metadata_t *children = nullptr;
@@ -566,16 +574,8 @@ TEST_F(AllocFailure, TalkingToDrive)
             if (*result == OSTREL_SUCCESS) {
                 *result = ostrel_google_drive_walk_start(walk, path, false);
             }
-            while (*result == OSTREL_SUCCESS) {
-                ostrel_google_drive_request_t *request = nullptr;
-                unsigned long delay = 0;
-                *result = ostrel_google_drive_walk_next(walk, &request, &delay);
-                if (*result != OSTREL_SUCCESS || request == nullptr) {
-                    break;
-                }
-                const ostrel_google_drive_answer_t answer = answer_of(*request);
-                ostrel_google_drive_request_free(request);
-                *result = ostrel_google_drive_walk_feed(walk, &answer);
+            if (*result == OSTREL_SUCCESS) {
+                *result = run_machine(walk, ostrel_google_drive_walk_next, ostrel_google_drive_walk_feed);
             }
             const ostrel_google_metadata_t *file = *result == OSTREL_SUCCESS ? ostrel_google_drive_walk_file(walk)
                                                                               : nullptr;
