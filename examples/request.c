@@ -216,7 +216,9 @@ static void retrieve(struct session *s, const char *path, uint64_t offset)
         return;
     }
     ostrel_result_t r = ostrel_google_drive_request_read(NULL, file, offset, 0, &request, &skip);
-    if (r == OSTREL_SUCCESS && request == NULL) {
+    if (r == OSTREL_SUCCESS && request == NULL && ostrel_google_drive_kind(file, NULL) != OSTREL_GOOGLE_DRIVE_KIND_STUB) {
+        printf("  nothing left to read from byte %" PRIu64 "\n", offset);
+    } else if (r == OSTREL_SUCCESS && request == NULL) {
         char *content = NULL;
         size_t length = 0;
         r = ostrel_google_drive_stub_content(file, &content, &length);

@@ -496,11 +496,15 @@ ostrel_result_t ostrel_google_drive_request_read(const char *base_url, const ost
         spec.param_count = std::size(params);
         const bool known = file->size_set;
         const uint64_t size = known ? file->size : 0;
-        // Drive answers 416 to any range of an empty file.
+        // Nothing is left to read: no request, since Drive answers 416 to
+        // any range of an empty file, and a client restarting a finished
+        // transfer must not cost the whole file.
         const bool whole = offset == 0 && (length == 0 || (known && length >= size));
-        if (known && (size == 0 || offset == size)) {
-            *skipp = offset;
-        } else if (!whole) {
+        if (known && offset == size) {
+            OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
+            return result;
+        }
+        if (!whole) {
             uint64_t last = length != 0 && length - 1 <= UINT64_MAX - offset ? offset + length - 1 : UINT64_MAX;
             if (known && last > size - 1) {
                 last = size - 1;

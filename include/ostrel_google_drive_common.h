@@ -838,13 +838,17 @@ ostrel_result_t ostrel_google_drive_request_get(const char *base_url, const char
  * @brief The request that reads a file's content from offset on.
  *
  * A FILE: GET .../files/ID?alt=media, with "Range: bytes=OFFSET-END" when
- * offset or length ask for less than the whole file; no Range when the
- * file is empty or offset equals its size (Drive answers 416 to any range
- * of an empty file). An EXPORT: GET .../files/ID/export?mimeType=TYPE with
+ * offset or length ask for less than the whole file. When its size is known
+ * and offset equals it (an empty file, or a client restarting a finished
+ * transfer), nothing is left to read: no request (*requestp NULL,
+ * OSTREL_SUCCESS, *skipp 0), rather than one Drive answers 416 (any range
+ * of an empty file) or one that reads the whole file to drop it. An EXPORT: GET .../files/ID/export?mimeType=TYPE with
  * the configured export type; exports have no ranges, so *skipp tells how
  * many leading bytes of the answer the caller drops. A STUB: no request
  * (*requestp NULL, OSTREL_SUCCESS); its content is
- * ostrel_google_drive_stub_content(). Shortcuts are stubs, not followed.
+ * ostrel_google_drive_stub_content() from *skipp on. Shortcuts are stubs,
+ * not followed. So with no request, a STUB gives its content and any other
+ * kind gives no bytes.
  * @param file the file's record; required.
  * @param offset the first byte wanted.
  * @param length bytes wanted; 0 for all to the end.

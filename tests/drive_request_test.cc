@@ -377,9 +377,9 @@ TEST_F(DriveRequest, ReadsAskForTheBytesWantedAndRefuseWhatHasNone)
         {"text/plain", true, 100, 10, 500, 0, "bytes=10-99", 0},
         {"text/plain", true, 100, 10, max, 0, "bytes=10-99", 0},
         {"text/plain", true, 100, 99, 1, 0, "bytes=99-99", 0},
-        {"text/plain", true, 100, 100, 0, 0, "", 100},  // no range at the end
+        {"text/plain", true, 100, 100, 0, 0, nullptr, 0},  // nothing left: no request
         {"text/plain", true, 100, 101, 0, 554, nullptr, 0},
-        {"text/plain", true, 0, 0, 5, 0, "", 0},  // 416 on any range of an empty file
+        {"text/plain", true, 0, 0, 5, 0, nullptr, 0},  // nothing to read, and 416 on any range of it
         {"text/plain", true, 0, 1, 0, 554, nullptr, 0},
         {"text/plain", false, 0, 7, 0, 0, "bytes=7-", 0},
         {"text/plain", false, 0, 7, 3, 0, "bytes=7-9", 0},

@@ -240,6 +240,12 @@ public:
             if (result != OSTREL_SUCCESS) {
                 return result;
             }
+            if (request == nullptr) {
+                // Nothing left to ask for: a read at a file's end.
+                *reply = Reply{};
+                reply->status = 200;
+                return OSTREL_SUCCESS;
+            }
             *reply = transport_.send(*request, -1, sink, skip ? skip() : 0);
             if (reply->status >= 200 && reply->status < 300) {
                 return OSTREL_SUCCESS;
