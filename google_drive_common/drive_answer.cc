@@ -261,8 +261,13 @@ void take_capabilities(const json_t *resource, Metadata *file) noexcept
         return system_error("malloc");
     }
     if (*jsonp == nullptr) {
-        std::snprintf(details, sizeof details, "%s is not JSON: %s (line %d, column %d)", what, error.text,
-                      error.line, error.column);
+        // Jansson names its own flag here; say what the body holds.
+        constexpr std::string_view nul = "\\u0000 is not allowed without JSON_ALLOW_NUL";
+        const std::string_view said = error.text;
+        const bool is_nul = said.starts_with(nul);
+        std::snprintf(details, sizeof details, "%s is not JSON: %s%s (line %d, column %d)", what,
+                      is_nul ? "a NUL character (\\u0000) in a JSON string" : "",
+                      error.text + (is_nul ? nul.size() : 0), error.line, error.column);
     } else if (!json_is_object(*jsonp)) {
         std::snprintf(details, sizeof details, "%s is not a JSON object", what);
     } else {

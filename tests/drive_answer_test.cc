@@ -181,6 +181,12 @@ TEST_F(DriveAnswer, PagesGiveRecordsAndReportWhatTheyLeaveOut)
         EXPECT_NE(ostrel_google_drive_error_get_info(error.error, "GD-Details"), nullptr);
         EXPECT_EQ(page.file_count, 0u);
     }
+    // Drive's bytes are named, not the JSON reader's flags.
+    const std::string nul = R"({"files": [{"name": "a\u0000b"}]})";
+    OwnedError error(ostrel_google_drive_page_parse(nul.data(), nul.size(), &page));
+    EXPECT_STREQ(ostrel_google_drive_error_get_info(error.error, "GD-Details"),
+                 "The files.list page is not JSON: a NUL character (\\u0000) in a JSON string near '\"a\\u0000b\"' "
+                 "(line 1, column 30)");
     ostrel_google_metadata_t file;
     const std::string one = R"({"id": "x", "capabilities": {"canEdit": false}})";
     ASSERT_EQ(ostrel_google_drive_file_parse(one.data(), one.size(), &file), OSTREL_SUCCESS);
