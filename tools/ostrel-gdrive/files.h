@@ -4,6 +4,8 @@
 #ifndef OSTREL_GDRIVE_FILES_H
 #define OSTREL_GDRIVE_FILES_H
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "listing.h"
@@ -33,6 +35,10 @@ private:
 // What kind of entry a file is for a client: folder, file, export (with its
 // export MIME type), stub, or no-content (a Google-Apps file without bytes).
 [[nodiscard]] const char *kind_of(const ostrel_google_metadata_t &m, const char **export_mime);
+
+// The size a client sees: a stub's is the length of the content the library
+// writes for it, known without Drive; otherwise Drive's size, when given.
+[[nodiscard]] std::optional<uintmax_t> client_size(const ostrel_google_metadata_t &m);
 
 }  // namespace ostrel::gdrive
 

@@ -362,22 +362,25 @@ std::string utc(time_t time)
     return text;
 }
 
-// The size a client sees: a stub's is its content's.
-bool size_of(const ostrel_google_metadata_t &file, ostrel_google_drive_kind_t kind, uint64_t *size)
-{
-    if (kind == OSTREL_GOOGLE_DRIVE_KIND_STUB) {
-        size_t length = 0;
-        const ostrel_result_t result = ostrel_google_drive_stub_content(&file, nullptr, &length);
-        if (result != OSTREL_SUCCESS) {
-            ostrel_object_free(ostrel_error_get(result));
-            return false;
-        }
-        *size = length;
-        return true;
+// A live command on one file: its connection to Drive, and the record the
+// client path opens.
+struct Opened {
+    Session session;
+    std::string path;
+    Walker walker;
+    const ostrel_google_metadata_t &file;
+    const char *export_mime = nullptr;
+    ostrel_google_drive_kind_t kind;
+
+    Opened(const LiveOptions &options, const char *command, const std::string &argument, const std::string &root)
+        : session(options, command),
+          path(client_path_of(argument)),
+          walker(session, root),
+          file(walker.file(path)),
+          kind(ostrel_google_drive_kind(&file, &export_mime))
+    {
     }
-    *size = file.size;
-    return file.size_set && kind == OSTREL_GOOGLE_DRIVE_KIND_FILE;
-}
+};
 
 void live_ls(const LsOptions &ls, const LiveOptions &options)
 {
@@ -387,11 +390,9 @@ void live_ls(const LsOptions &ls, const LiveOptions &options)
     if (!ls.path.empty()) {
         throw Failure{exit_usage, "ls: --path lists a folder of a tree listing; a live path names its folder itself"};
     }
-    Session session(options, "ls");
-    const std::string path = client_path_of(ls.listings.front());
-    Walker walker(session, ls.root);
-    const ostrel_google_metadata_t &folder = walker.file(path);
-    if (ostrel_google_drive_kind(&folder, nullptr) != OSTREL_GOOGLE_DRIVE_KIND_FOLDER) {
+    Opened opened(options, "ls", ls.listings.front(), ls.root);
+    auto &[session, path, walker, folder, export_mime, kind] = opened;
+    if (kind != OSTREL_GOOGLE_DRIVE_KIND_FOLDER) {
         throw Failure{exit_refused, "ls: \"" + shown(path) + "\": not a folder"};
     }
     ostrel_google_drive_listing_t *raw = nullptr;
@@ -522,14 +523,9 @@ int live_resolve(const std::vector<std::string> &arguments, const std::string &r
 
 int live_stat(const Live &live)
 {
-    Session session(live.options, "stat");
-    const std::string path = client_path_of(live.path);
-    Walker walker(session, live.root);
-    const ostrel_google_metadata_t &file = walker.file(path);
-    const char *export_mime = nullptr;
-    const ostrel_google_drive_kind_t kind = ostrel_google_drive_kind(&file, &export_mime);
-    uint64_t size = 0;
-    const bool sized = size_of(file, kind, &size);
+    Opened opened(live.options, "stat", live.path, live.root);
+    const auto &[session, path, walker, file, export_mime, kind] = opened;
+    const std::optional<uintmax_t> size = client_size(file);
     const std::string client = path == "/" ? "/" : client_name_of(file);
     const char *md5 = file.md5_checksum[0] != '\0' ? file.md5_checksum : nullptr;
     if (live.json) {
@@ -537,11 +533,11 @@ int live_stat(const Live &live)
             .text("path", path)
             .text("clientName", client)
             .text_or_null("driveName", file.name)
-            .text("type", kind_of(file, &export_mime))
+            .text("type", kind_of(file, nullptr))
             .text_or_null("mimeType", file.mime_type)
             .text_or_null("exportMimeType", export_mime)
             .text_or_null("id", file.id)
-            .text_or_null("size", sized ? std::to_string(size).c_str() : nullptr)
+            .text_or_null("size", size ? std::to_string(*size).c_str() : nullptr)
             .text_or_null("modifiedTime", file.modified_time_set ? utc(file.modified_time).c_str() : nullptr)
             .text_or_null("md5Checksum", md5)
             .boolean("trashed", file.trashed_set && file.trashed)
@@ -552,10 +548,10 @@ int live_stat(const Live &live)
     print_table({{"path:", shown(path)},
                  {"client name:", shown(client)},
                  {"drive name:", file.name != nullptr ? "\"" + shown(file.name) + "\"" : "-"},
-                 {"type:", std::string(kind_of(file, &export_mime)) + (export_mime != nullptr ? " [" + std::string(export_mime) + "]" : "")},
+                 {"type:", std::string(kind_of(file, nullptr)) + (export_mime != nullptr ? " [" + std::string(export_mime) + "]" : "")},
                  {"mime type:", or_dash(file.mime_type)},
                  {"id:", or_dash(file.id)},
-                 {"size:", sized ? std::to_string(size) : "-"},
+                 {"size:", size ? std::to_string(*size) : "-"},
                  {"modified:", file.modified_time_set ? utc(file.modified_time) : "-"},
                  {"md5:", or_dash(md5)}});
     return 0;
@@ -661,12 +657,8 @@ private:
 
 int live_get(const Live &live)
 {
-    Session session(live.options, "get");
-    const std::string path = client_path_of(live.path);
-    Walker walker(session, live.root);
-    const ostrel_google_metadata_t &file = walker.file(path);
-    const char *export_mime = nullptr;
-    const ostrel_google_drive_kind_t kind = ostrel_google_drive_kind(&file, &export_mime);
+    Opened opened(live.options, "get", live.path, live.root);
+    auto &[session, path, walker, file, export_mime, kind] = opened;
     std::string local = live.local;
     struct stat info = {};
     if (local.empty()) {

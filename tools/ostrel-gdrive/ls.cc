@@ -25,29 +25,10 @@ std::string utc(time_t time, const char *format)
     return text;
 }
 
-// A stub's content is written by the library, so its size is known
-// without Drive: the size a client's LIST shows.
-std::optional<uintmax_t> listed_size(const ostrel_google_metadata_t &m, const char *kind)
-{
-    if (std::string_view(kind) == "stub") {
-        size_t length = 0;
-        const ostrel_result_t result = ostrel_google_drive_stub_content(&m, nullptr, &length);
-        if (result == OSTREL_SUCCESS) {
-            return length;
-        }
-        ostrel_object_free(ostrel_error_get(result));
-        return std::nullopt;
-    }
-    if (m.size_set) {
-        return m.size;
-    }
-    return std::nullopt;
-}
-
 void print_json(const ostrel_google_metadata_t &m, const std::string &client, const char *kind,
                 const char *export_mime)
 {
-    const std::optional<uintmax_t> size = listed_size(m, kind);
+    const std::optional<uintmax_t> size = client_size(m);
     JsonLine()
         .text_or_null("driveName", m.name)
         .text("clientName", client)
@@ -74,7 +55,7 @@ void print_entry(const LsOptions &options, const ostrel_google_metadata_t &m, co
         print_json(m, client, kind, export_mime);
         return;
     }
-    const std::optional<uintmax_t> listed = listed_size(m, kind);
+    const std::optional<uintmax_t> listed = client_size(m);
     const std::string size = listed ? std::to_string(*listed) : "-";
     const std::string modified = m.modified_time_set ? utc(m.modified_time, "%Y-%m-%d %H:%M") : "-";
     char head[96];
