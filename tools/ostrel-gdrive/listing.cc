@@ -124,14 +124,15 @@ int Reader::peek()
 
 void Reader::take(size_t n)
 {
-    for (size_t i = begin_; i < begin_ + n; ++i) {
-        if (buffer_[i] == '\n') {
-            ++line_;
-            column_ = 0;
-        } else {
-            ++column_;
-        }
+    // Lines and columns of what is taken, a line end at a time.
+    const char *from = buffer_.data() + begin_;
+    const char *const end = from + n;
+    for (const void *found; (found = std::memchr(from, '\n', static_cast<size_t>(end - from))) != nullptr;) {
+        ++line_;
+        column_ = 0;
+        from = static_cast<const char *>(found) + 1;
     }
+    column_ += static_cast<int>(end - from);
     begin_ += n;
 }
 
