@@ -21,7 +21,8 @@ namespace ostrel::fuzz {
 constexpr const char *name_pieces[] = {
     "a", "b", " ", ".", "..", "{dot}", "{dotdot}", "{slash}", "/", "{", "}", "+", ".{ID", "x}", ".{IDq}",
     ".gdoc", ".gsheet", ".gshortcut", "{export-gdoc}", "{export-gsheet}", ".pdf", ".csv", "'", "\\",
-    "\xc3\xa9", "\xe6\x97\xa5", "{dot+}", "+}", "notes", ".{ID+q}",
+    "\xc3\xa9", "\xe6\x97\xa5", "{dot+}", "+}", "notes", ".{ID+q}", "\n", "\t", "\xc2\x85", "{x0a}",
+    "{x0a+}", "{x09}",
 };
 
 struct Folder {

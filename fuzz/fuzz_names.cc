@@ -46,6 +46,9 @@ std::string translate_out(const std::string &name, const char *mime_type, const 
     }
     std::string client = out;
     std::free(out);
+    if (has_control(client)) {
+        broken("no control character out", client);
+    }
     return client;
 }
 

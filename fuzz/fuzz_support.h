@@ -21,6 +21,20 @@ namespace ostrel::fuzz {
     std::abort();
 }
 
+// Whether text holds a byte below 0x20, DEL or a C1 control (U+0080-U+009F),
+// by the definition rather than the library's scanner.
+[[nodiscard]] inline bool has_control(std::string_view text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7f
+            || (c == 0xc2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 inline void activate_once()
 {
     static const bool active = [] {

@@ -7,7 +7,9 @@
 
 #include "error_shapes.h"
 #include "exact_text.h"
+#include "grammar.h"
 #include "memory.h"
+#include "printable.h"
 #include "stop.h"
 
 namespace {
@@ -130,38 +132,6 @@ void ostrel_l_google_drive_error_copy(void *src_data, void **dst_data) noexcept
     return nullptr;
 }
 
-// A value character as it prints. Control characters are escaped so that a
-// value, which may hold a client's name, never writes lines of its own into
-// a log.
-template <class Sink>
-void put_escaped(Sink &out, unsigned char c) noexcept
-{
-    switch (c) {
-    case '\\':
-        out.put("\\\\");
-        return;
-    case '"':
-        out.put("\\\"");
-        return;
-    case '\n':
-        out.put("\\n");
-        return;
-    case '\r':
-        out.put("\\r");
-        return;
-    default:
-        break;
-    }
-    if (c < 0x20 || c == 0x7f) {
-        constexpr std::string_view hex = "0123456789abcdef";
-        out.put("\\x");
-        out.put(hex[c >> 4]);
-        out.put(hex[c & 0xf]);
-        return;
-    }
-    out.put(static_cast<char>(c));
-}
-
 // Kept details as lines of: key: "value", the value escaped.
 template <class Sink>
 void write_details(Sink &out, const Info *list) noexcept
@@ -178,9 +148,9 @@ void write_details(Sink &out, const Info *list) noexcept
         first = false;
         out.put(std::string_view(entry.key));
         out.put(": \"");
-        for (const char *c = entry.value; *c != '\0'; ++c) {
-            put_escaped(out, static_cast<unsigned char>(*c));
-        }
+        // A value may hold a client's name or Drive's text: it never writes
+        // lines of its own into a log.
+        put_printable(out, entry.value, true);
         out.put('"');
     }
 }
@@ -361,6 +331,28 @@ ostrel_result_t export_error(const char *func, int line, const char *text) noexc
     return ostrel_error_put(ostrel_error_construct_error(nullptr, nullptr, 6, "export", func, line, "%s", text));
 }
 
+// The FTP response error "GridFTP-Path: PATH" (no message without path),
+// the path printable: a reply line holds no control character.
+[[nodiscard]] ostrel_result_t path_response_error(ostrel_object_t *cause, int code, const char *error_code,
+                                                  const char *path) noexcept
+{
+    if (path == nullptr) {
+        return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(nullptr, cause, code, error_code, nullptr));
+    }
+    Owned<char> printable;
+    if (has_control(path)) {
+        const ExactText text = exact_text([path](auto &out) { put_printable(out, path); });
+        if (text.text == nullptr) {
+            ostrel_object_free(cause);
+            return system_error("malloc");
+        }
+        OSTREL_GDC_REQUIRE(text.written == text.counted);
+        printable.reset(text.text);
+    }
+    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
+        nullptr, cause, code, error_code, "GridFTP-Path: %s", printable != nullptr ? printable.get() : path));
+}
+
 ostrel_result_t invalid_path_error(const char *path, const char *details) noexcept
 {
     ostrel_object_t *cause = nullptr;
@@ -372,8 +364,30 @@ ostrel_result_t invalid_path_error(const char *path, const char *details) noexce
             return system_error("malloc");
         }
     }
-    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(nullptr, cause, 553, "INVALID_PATH_NAME",
-                                                                    "GridFTP-Path: %s", path));
+    return path_response_error(cause, 553, "INVALID_PATH_NAME", path);
+}
+
+ostrel_result_t control_character_error(const char *name) noexcept
+{
+    const std::string_view text = name;
+    Control control = {0, 0};
+    for (size_t pos = 0; control.length == 0 && pos < text.size(); ++pos) {
+        control = control_at(text, pos);
+    }
+    const ExactText details = exact_text([&control](auto &out) {
+        constexpr std::string_view upper = "0123456789ABCDEF";
+        out.put("A client name holds no control character: U+00");
+        out.put(upper[control.code >> 4]);
+        out.put(upper[control.code & 0xf]);
+        out.put(" is written ");
+        put_control_escape(out, control.code, 0);
+    });
+    if (details.text == nullptr) {
+        return system_error("malloc");
+    }
+    OSTREL_GDC_REQUIRE(details.written == details.counted);
+    const Owned<char> owned(details.text);
+    return invalid_path_error(name, owned.get());
 }
 
 ostrel_result_t slash_in_element_error(const char *name) noexcept
@@ -410,8 +424,7 @@ ostrel_result_t lookup_error(const char *error_code, const char *path, const cha
     if (cause == nullptr) {
         return system_error("malloc");
     }
-    return ostrel_error_put(
-        ostrel_gfs_ftp_response_error_construct(nullptr, cause, 550, error_code, "GridFTP-Path: %s", path));
+    return path_response_error(cause, 550, error_code, path);
 }
 
 ostrel_result_t configuration_error(const char *path, const char *operation, const char *details) noexcept
@@ -445,11 +458,7 @@ ostrel_result_t drive_ftp_error(int code, const char *error_code, const char *pa
     if (cause == nullptr) {
         return system_error("malloc");
     }
-    if (path != nullptr) {
-        return ostrel_error_put(
-            ostrel_gfs_ftp_response_error_construct(nullptr, cause, code, error_code, "GridFTP-Path: %s", path));
-    }
-    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(nullptr, cause, code, error_code, nullptr));
+    return path_response_error(cause, code, error_code, path);
 }
 
 ostrel_result_t bad_answer_error(const char *details) noexcept

@@ -29,6 +29,10 @@ struct Detail {
 // Clients send such text; translation takes single elements only.
 [[nodiscard]] ostrel_result_t slash_in_element_error(const char *name) noexcept;
 
+// A client name holding a raw control character: the invalid-path error
+// saying how the first one is written.
+[[nodiscard]] ostrel_result_t control_character_error(const char *name) noexcept;
+
 // A refused Drive file id: the invalid-path error for path whose details
 // name the id and what an id may hold. what says whose id it is ("file",
 // "parent").

@@ -1,5 +1,6 @@
 // The escaped-name grammar shared by both directions of name translation:
-// the tokens "{dot}", "{dotdot}", "{slash}" with their "+"-protected forms,
+// the tokens "{dot}", "{dotdot}", "{slash}" and the control escapes "{xHH}"
+// with their "+"-protected forms,
 // the ID token ".{ID" id "}" with its protected form, and the export
 // suffix's recognition rule. Inbound and outbound, counting and writing all
 // use these matchers.
@@ -131,43 +132,151 @@ void put_id(Sink &out, size_t plus, std::string_view id) noexcept
     out.put('}');
 }
 
-// The first position at or after pos where text holds a, b or c, or npos.
+// A control character of Unicode category Cc as a name can hold one
+// (U+0001-U+001F, U+007F-U+009F): its code point, and its length in bytes
+// at pos (1, or 2 for a C1 control); length 0 when none starts there.
+struct Control {
+    size_t length;
+    unsigned code;
+};
+
+[[nodiscard]] constexpr bool is_control_code(unsigned code) noexcept
+{
+    return (code >= 0x01 && code <= 0x1f) || (code >= 0x7f && code <= 0x9f);
+}
+
+[[nodiscard]] inline Control control_at(std::string_view text, size_t pos) noexcept
+{
+    const auto c = static_cast<unsigned char>(text[pos]);
+    if ((c >= 0x01 && c < 0x20) || c == 0x7f) {
+        return {1, c};
+    }
+    if (c == 0xc2 && pos + 1 < text.size()) {
+        const auto next = static_cast<unsigned char>(text[pos + 1]);
+        if (next >= 0x80 && next <= 0x9f) {
+            return {2, next};
+        }
+    }
+    return {0, 0};
+}
+
+// The first position at or after pos where text holds a, b or c, or, with
+// controls, a byte that may start a control character (below 0x20, 0x7f,
+// or 0xc2, the lead byte of every C1 control); npos if none.
 // Eight bytes a step: a byte equal to x leaves a zero byte in word ^ x*ones,
-// and the lowest flagged byte of the zero-byte test is always a true one.
-[[nodiscard]] inline size_t find_any_of(std::string_view text, size_t pos, char a, char b, char c) noexcept
+// a byte below 0x20 flags in (word - 0x20*ones) & ~word, and the lowest
+// flagged byte of either test is always a true one.
+[[nodiscard]] inline size_t find_any_of(std::string_view text, size_t pos, char a, char b, char c,
+                                        bool controls = false) noexcept
 {
     constexpr uint64_t ones = 0x0101010101010101ULL;
     constexpr uint64_t highs = 0x8080808080808080ULL;
-    const auto zero_bytes = [](uint64_t v) { return (v - ones) & ~v & highs; };
+    const auto below = [](uint64_t v, uint64_t n) { return (v - n * ones) & ~v & highs; };
+    const auto zero_bytes = [&](uint64_t v) { return below(v, 1); };
     const uint64_t ma = ones * static_cast<unsigned char>(a);
     const uint64_t mb = ones * static_cast<unsigned char>(b);
     const uint64_t mc = ones * static_cast<unsigned char>(c);
+    constexpr uint64_t del = ones * 0x7f;
+    constexpr uint64_t c1_lead = ones * 0xc2;
+    const auto hit = [&](unsigned char byte) {
+        return byte == static_cast<unsigned char>(a) || byte == static_cast<unsigned char>(b)
+               || byte == static_cast<unsigned char>(c)
+               || (controls && (byte < 0x20 || byte == 0x7f || byte == 0xc2));
+    };
     for (; pos + 8 <= text.size(); pos += 8) {
         uint64_t word = 0;
         std::memcpy(&word, text.data() + pos, 8);
-        const uint64_t hits = zero_bytes(word ^ ma) | zero_bytes(word ^ mb) | zero_bytes(word ^ mc);
+        uint64_t hits = zero_bytes(word ^ ma) | zero_bytes(word ^ mb) | zero_bytes(word ^ mc);
+        if (controls) {
+            hits |= below(word, 0x20) | zero_bytes(word ^ del) | zero_bytes(word ^ c1_lead);
+        }
         if (hits != 0) {
             return pos + static_cast<size_t>(__builtin_ctzll(hits) >> 3);
         }
     }
     for (; pos < text.size(); ++pos) {
-        if (text[pos] == a || text[pos] == b || text[pos] == c) {
+        if (hit(static_cast<unsigned char>(text[pos]))) {
             return pos;
         }
     }
     return std::string_view::npos;
 }
 
-// Writes text to out with tokens rewritten: token(pos) is asked at each a,
-// b or c (the bytes tokens start with), writes the token's replacement and
-// returns the token's length, or 0 (writing nothing) when none starts
-// there. The bytes between tokens go out in runs, not one by one.
-template <class Sink, class Token>
-void put_rewritten(std::string_view text, char a, char b, char c, Sink &out, Token &&token) noexcept
+// Whether text holds a control character.
+[[nodiscard]] inline bool has_control(std::string_view text) noexcept
+{
+    for (size_t pos = find_any_of(text, 0, '\x01', '\x01', '\x01', true); pos != std::string_view::npos;
+         pos = find_any_of(text, pos + 1, '\x01', '\x01', '\x01', true)) {
+        if (control_at(text, pos).length != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+constexpr std::string_view hex_digits = "0123456789abcdef";
+
+// A code point below U+0800 as UTF-8.
+template <class Sink>
+void put_code_point(Sink &out, unsigned code) noexcept
+{
+    if (code < 0x80) {
+        out.put(static_cast<char>(code));
+    } else {
+        out.put(static_cast<char>(0xc0 | code >> 6));
+        out.put(static_cast<char>(0x80 | (code & 0x3f)));
+    }
+}
+
+// A control character's escape "{x" HH, plus "+", "}": HH two lowercase
+// hexadecimal digits of a Cc code point. Other digits ("{x0A}", "{x41}",
+// "{x00}") are no escape and stay text, so each name has one spelling.
+struct ControlEscape {
+    size_t length;  // 0 when there is none
+    size_t plus;
+    unsigned code;
+};
+
+[[nodiscard]] inline ControlEscape match_control_escape(std::string_view text, size_t pos) noexcept
+{
+    if (text.size() - pos < 5 || text[pos] != '{' || text[pos + 1] != 'x') {
+        return {0, 0, 0};
+    }
+    const size_t high = hex_digits.find(text[pos + 2]);
+    const size_t low = hex_digits.find(text[pos + 3]);
+    if (high == std::string_view::npos || low == std::string_view::npos) {
+        return {0, 0, 0};
+    }
+    const auto code = static_cast<unsigned>(high << 4 | low);
+    size_t plus = 0;
+    const size_t rest = is_control_code(code) ? match_protected(text, pos + 4, std::string_view(), &plus) : 0;
+    if (rest == 0) {
+        return {0, 0, 0};
+    }
+    return {4 + rest, plus, code};
+}
+
+template <class Sink>
+void put_control_escape(Sink &out, unsigned code, size_t plus) noexcept
+{
+    out.put("{x");
+    out.put(hex_digits[code >> 4]);
+    out.put(hex_digits[code & 0xf]);
+    for (size_t i = 0; i < plus; ++i) {
+        out.put('+');
+    }
+    out.put('}');
+}
+
+// Writes text to out with tokens rewritten: token(pos) is asked at each
+// position next(pos) finds (where tokens may start), writes the token's
+// replacement and returns the token's length, or 0 (writing nothing) when
+// none starts there. The bytes between tokens go out in runs, not one by one.
+template <class Sink, class Next, class Token>
+void put_rewritten(std::string_view text, Next &&next, Sink &out, Token &&token) noexcept
 {
     size_t run = 0;
-    for (size_t pos = find_any_of(text, 0, a, b, c); pos != std::string_view::npos;
-         pos = find_any_of(text, pos, a, b, c)) {
+    for (size_t pos = next(0); pos != std::string_view::npos; pos = next(pos)) {
         out.put(text.substr(run, pos - run));
         const size_t length = token(pos);
         if (length == 0) {

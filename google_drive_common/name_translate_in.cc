@@ -92,7 +92,7 @@ void unescape(std::string_view name, const IdTokens &ids, Sink &out) noexcept
         return;
     }
     put_rewritten(
-        name, '{', '.', '.', out,
+        name, [name](size_t pos) { return find_any_of(name, pos, '{', '.', '.'); }, out,
         [&](size_t pos) -> size_t {
             size_t plus = 0;
             if (name[pos] == '{') {
@@ -103,8 +103,15 @@ void unescape(std::string_view name, const IdTokens &ids, Sink &out) noexcept
                     } else {
                         put_protected(out, slash_stem, plus - 1);
                     }
+                    return length;
                 }
-                return length;
+                const ControlEscape escape = match_control_escape(name, pos);
+                if (escape.length != 0 && escape.plus == 0) {
+                    put_code_point(out, escape.code);
+                } else if (escape.length != 0) {
+                    put_control_escape(out, escape.code, escape.plus - 1);
+                }
+                return escape.length;
             }
             if (ids.count != 0 && pos == ids.position) {
                 return ids.first.length;  // the ID token, found before: it leaves the name
@@ -212,6 +219,9 @@ ostrel_result_t ostrel_google_drive_name_translate_in(std::string_view input, ch
     const char *export_extension = nullptr;
     if (block == nullptr) {
         result = system_error("malloc");
+    } else if (has_control(input)) {
+        // Listings never show one raw, so a raw one is a second spelling.
+        result = control_character_error(input_name);
     } else if (reading == Reading::client && ostrel_google_drive_is_stub(input_name)) {
         OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "removing the stub extension\n");
         // Outbound protects an export-suffix look-alike before the stub

@@ -16,10 +16,11 @@ namespace {
 
 using namespace ostrel::gdc;
 
-// Every token holds "{"; only "/" is escaped without one.
+// Every token holds "{"; only "/" and control characters are escaped
+// without one.
 [[nodiscard]] bool is_plain(std::string_view name) noexcept
 {
-    return find_any_of(name, 0, '/', '{', '{') == std::string_view::npos;
+    return find_any_of(name, 0, '/', '{', '{', true) == std::string_view::npos;
 }
 
 template <class Sink>
@@ -43,8 +44,9 @@ template <class Sink>
     return false;
 }
 
-// The escaped Drive name: "/" and the names "." and ".." become tokens, text
-// that already reads as a token gets one "+" more.
+// The escaped Drive name: "/", control characters and the names "." and
+// ".." become tokens, text that already reads as a token gets one "+" more.
+// No control character reaches a listing, a reply line or a terminal.
 template <class Sink>
 void escape(std::string_view name, Sink &out) noexcept
 {
@@ -56,7 +58,7 @@ void escape(std::string_view name, Sink &out) noexcept
         return;
     }
     put_rewritten(
-        name, '/', '{', '.', out,
+        name, [name](size_t pos) { return find_any_of(name, pos, '/', '{', '.', true); }, out,
         [&](size_t pos) -> size_t {
             size_t plus = 0;
             switch (name[pos]) {
@@ -64,18 +66,30 @@ void escape(std::string_view name, Sink &out) noexcept
                 put_protected(out, slash_stem, 0);
                 return 1;
             case '{': {
-                const size_t length = match_protected(name, pos, slash_stem, &plus);
+                size_t length = match_protected(name, pos, slash_stem, &plus);
                 if (length != 0) {
                     put_protected(out, slash_stem, plus + 1);
+                    return length;
                 }
-                return length;
+                const ControlEscape escape = match_control_escape(name, pos);
+                if (escape.length != 0) {
+                    put_control_escape(out, escape.code, escape.plus + 1);
+                }
+                return escape.length;
             }
-            default: {
+            case '.': {
                 const IdMatch id = match_id(name, pos);
                 if (id.length != 0) {
                     put_id(out, id.plus + 1, id.id);
                 }
                 return id.length;
+            }
+            default: {
+                const Control control = control_at(name, pos);
+                if (control.length != 0) {
+                    put_control_escape(out, control.code, 0);
+                }
+                return control.length;
             }
             }
         });

@@ -50,9 +50,13 @@ typedef struct ostrel_google_drive_error_info_s {
  * and its printable text is one "key: \"value\"" line a detail whose key
  * is neither NULL nor empty and whose value is not NULL. In a printed value
  * a backslash and a double quote stand behind a backslash, a line feed
- * prints as `\\n`, a carriage return as `\\r`, and every other control character
- * (below 0x20, and 0x7f) as `\\xNN` in lower-case hexadecimal, so that a value
- * never starts a line of its own; other bytes print as they are.
+ * prints as `\\n`, a carriage return as `\\r`, every other control character
+ * below 0x20 and 0x7f as `\\xNN` and a C1 control (U+0080 to U+009F) as
+ * `\\u00NN`, in lower-case hexadecimal, so that a value never starts a line
+ * of its own nor drives a terminal; other bytes print as they are. The
+ * library's "GridFTP-Path: PATH" messages and its trace lines show the
+ * texts they interpolate the same way, without the quote and backslash
+ * escapes.
  */
 extern const ostrel_object_type_t OSTREL_GOOGLE_DRIVE_ERROR_TYPE_DEFINITION;
 /**
@@ -470,8 +474,13 @@ ostrel_result_t ostrel_google_metadata_convert(const ostrel_google_metadata_t *m
  * @brief The Drive name, implied MIME type and id of a client name.
  *
  * Undoes the stub extension or export suffix, then the escapes "{dot}",
- * "{dotdot}", "{slash}" (and their "+"-protected forms) and the ID token
- * ".{IDid}".
+ * "{dotdot}", "{slash}", the control escapes "{xHH}" (and their
+ * "+"-protected forms) and the ID token ".{IDid}". "{xHH}" is an escape only
+ * with two lower-case hexadecimal digits of a control character of Unicode
+ * category Cc (01 to 1f, 7f to 9f): "{x0a}" is a line feed, "{x0a+}" the
+ * text "{x0a}"; "{x0A}", "{x41}", "{x00}" and "{x0a" are text as they stand.
+ * A raw control character is refused: each Drive name has one client
+ * spelling.
  * @param input_name one client path element; required; must not hold "/".
  * @param output_namep receives the Drive name (new; the caller frees it),
  * or NULL on failure; required.
@@ -481,8 +490,9 @@ ostrel_result_t ostrel_google_metadata_convert(const ostrel_google_metadata_t *m
  * NULL.
  * @param for_write the name is to be written: an export suffix is refused.
  * @return OSTREL_SUCCESS; or FTP 553 "INVALID_PATH_NAME" ("GridFTP-Path:
- * NAME") for an export suffix when writing (GD-Details says why), a second
- * ID token (no cause) or a Drive name that is not well-formed UTF-8 (RFC
+ * NAME", the name printable) for an export suffix when writing (GD-Details
+ * says why), a raw control character (GD-Details names the first and its
+ * escape), a second ID token (no cause) or a Drive name that is not well-formed UTF-8 (RFC
  * 3629: no overlong forms, surrogates, code points above U+10FFFF or 5- and
  * 6-byte forms; GD-Details: the text of EILSEQ, or of EINVAL for a
  * character the name's end cuts short); or the "malloc" system error.
@@ -498,7 +508,14 @@ ostrel_result_t ostrel_google_drive_name_translate_in(
  * @brief The name under which GridFTP clients see a Drive file.
  *
  * The escaped Drive name, then the ID token when append_id is set, then the
- * export suffix or stub extension of a Google-Apps document.
+ * export suffix or stub extension of a Google-Apps document. The escapes:
+ * "/" is "{slash}", the names "." and ".." are "{dot}" and "{dotdot}", and
+ * every control character of Unicode category Cc (U+0001 to U+001F, U+007F
+ * to U+009F) is "{xHH}" with two lower-case hexadecimal digits ("{x0a}" for
+ * a line feed, "{x85}" for NEL); Drive text that already reads as one of
+ * these gets one more "+" before its "}" ("{x0a}" shows as "{x0a+}"). So no
+ * client name holds a byte below 0x20, 0x7f or a C1 control, and a name
+ * without any of these shows as it is.
  * @param metadata the file; required; its id is read only when append_id is
  * set, and must then be present.
  * @param output_namep receives the client name (new; the caller frees it),

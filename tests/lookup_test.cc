@@ -74,6 +74,12 @@ TEST_F(Lookup, FindsOneRecordOrSaysWhyNot)
         record("a", "x/y"),  // an id that cannot stand in a token
         record("d", "dup"),
         record("d", "dup"),
+        // Names apart only by control characters and their look-alikes.
+        record("c\nb", "c1"),
+        record("c{x0a}b", "c2"),
+        record("c{x0a+}b", "c3"),
+        record("c\tb", "c4"),
+        record("c\xc2\x85", "c5"),
     };
     const LookupCase cases[] = {
         {"report.{IDr2}", 0, "1", nullptr},
@@ -99,6 +105,13 @@ TEST_F(Lookup, FindsOneRecordOrSaysWhyNot)
         {"a.{IDx}", 0, "9", nullptr},
         {"d.{IDdup}", 550, "AMBIGUOUS_PATH",
          "2 files in the folder have this name; list the folder to see their names with ID tokens"},
+        {"c{x0a}b", 0, "13", nullptr},
+        {"c{x0a+}b", 0, "14", nullptr},
+        {"c{x0a++}b", 0, "15", nullptr},
+        {"c{x09}b", 0, "16", nullptr},
+        {"c{x85}", 0, "17", nullptr},
+        {"c{x0A}b", 550, "PATH_NOT_FOUND", "No file in the folder has this name"},
+        {"c\nb", 553, "INVALID_PATH_NAME", "A client name holds no control character: U+000A is written {x0a}"},
     };
     for (const LookupCase &c : cases) {
         SCOPED_TRACE(c.client_name);

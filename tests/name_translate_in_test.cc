@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "support/names.h"
 #include "support/trace_capture.h"
 #include "utf8.h"
@@ -76,6 +77,11 @@ TEST_F(NameTranslateIn, UnescapesTokensAndTakesTheId)
         {"a{export-gdoc}.pd{f", {0, "a{export-gdoc}.pd{f", "NULL", "NULL"}},
         {"a{export-gdoc}.{IDx}", {0, "a{export-gdoc}", "NULL", "x"}},
         {"caf\xc3\xa9 \xe6\x97\xa5\xf0\x9f\x98\x80", {0, "caf\xc3\xa9 \xe6\x97\xa5\xf0\x9f\x98\x80", "NULL", "NULL"}},
+        {"a{x0a}b{x7f}{x85}{x9f}{x01}", {0, "a\nb\x7f\xc2\x85\xc2\x9f\x01", "NULL", "NULL"}},
+        {"a{x0a+}b{x1b++}", {0, "a{x0a}b{x1b+}", "NULL", "NULL"}},
+        {"{x0A}{x41}{xa0}{x00}{x20}{x0a", {0, "{x0A}{x41}{xa0}{x00}{x20}{x0a", "NULL", "NULL"}},
+        {"Notes{x0a}{export-gdoc}.pdf", {0, "Notes\n", DOC, "NULL"}},
+        {"{x09}.{IDabc}.gdoc", {0, "\t", DOC, "abc"}},
     };
     for (const InCase &c : cases) {
         SCOPED_TRACE(c.input);
@@ -119,6 +125,11 @@ TEST_F(NameTranslateIn, RefusesWithInvalidPathName)
         {"\xed\xa0\x80 surrogate", false, "GridFTP-Path: \xed\xa0\x80 surrogate", eilseq.c_str(), "NULL"},
         {"cut \xe6\x97", false, "GridFTP-Path: cut \xe6\x97", einval.c_str(), "NULL"},
         {"a{slash}\xc3.gdoc", false, "GridFTP-Path: a{slash}\xc3", einval.c_str(), DOC},
+        // A raw control is a second spelling of "{xHH}"; the reply shows it printable.
+        {"a\r\nb", false, "GridFTP-Path: a\\r\\nb",
+         "A client name holds no control character: U+000D is written {x0d}", "NULL"},
+        {"c1\xc2\x9b[2J.gdoc", true, "GridFTP-Path: c1\\u009b[2J.gdoc",
+         "A client name holds no control character: U+009B is written {x9b}", "NULL"},
     };
     for (const RefusedCase &c : cases) {
         SCOPED_TRACE(c.input);
@@ -199,7 +210,8 @@ std::string random_drive_name(std::mt19937 &random)
         "a", "Z", " ", ".", "..", "/", "{", "}", "+", "I", "D", "{dot}", "{dot+}", "{dotdot}", "{dotdot++}",
         "{slash}", "{slash+}", "{slash++}", ".{IDab}", ".{ID+ab}", ".{ID", ".{ID}", "{export-gdoc}.pdf",
         "{export-gsheet+}.csv", "{export-", "}.", ".gdoc", ".gmap", ".gshortcut", "\xc3\xa9", "\xe6\x97\xa5",
-        "\xf0\x9f\x98\x80", "_", "-", "x.y",
+        "\xf0\x9f\x98\x80", "_", "-", "x.y", "\n", "\t", "\x01", "\x1f", "\x7f", "\xc2\x85", "\xc2\x9f",
+        "\xc2\xa0", "{x0a}", "{x0a+}", "{x7f++}", "{x0A}", "{x00}", "{x", "{x9", "{x20}",
     };
     static const std::vector<std::string> whole = {"", ".", "..", "{dot}", "{dotdot}", "{dot++}", "{dotdot+}", "/"};
     if (random() % 10 == 0) {
@@ -240,6 +252,7 @@ TEST_F(NameTranslateIn, InboundUndoesOutboundForEveryDriveName)
                 }
             }
             const std::string client = translate_out(name.c_str(), mime_type, id.empty() ? nullptr : id.c_str());
+            ASSERT_FALSE(ostrel::fuzz::has_control(client)) << client;
             const bool google_doc = ostrel_google_drive_mime_type_is_google_docs(mime_type);
             if (!google_doc && ostrel_google_drive_is_stub(client.c_str())) {
                 continue;  // an ordinary file named like a stub reads back as one, by design

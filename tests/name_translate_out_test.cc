@@ -67,6 +67,19 @@ TEST_F(NameTranslateOut, EscapesAppendsTheIdAndEndsWithTheSuffix)
         {"a.{ID}", nullptr, nullptr, nullptr, "a.{ID}"},
         {"a/.{IDx}", nullptr, "y", nullptr, "a{slash}.{ID+x}.{IDy}"},
         {"folder", "application/vnd.google-apps.folder", nullptr, nullptr, "folder"},
+        // Control characters (Cc) as "{xHH}", their look-alikes protected.
+        {"a\nb", nullptr, nullptr, nullptr, "a{x0a}b"},
+        {"a{x0a}b", nullptr, nullptr, nullptr, "a{x0a+}b"},
+        {"a{x0a+}b", nullptr, nullptr, nullptr, "a{x0a++}b"},
+        {"\x01\x1f\x7f", nullptr, nullptr, nullptr, "{x01}{x1f}{x7f}"},
+        {"nel\xc2\x85 csi\xc2\x9b\xc2\x80", nullptr, nullptr, nullptr, "nel{x85} csi{x9b}{x80}"},
+        {"nbsp\xc2\xa0 \xc2\xa9", nullptr, nullptr, nullptr, "nbsp\xc2\xa0 \xc2\xa9"},
+        {"{x0A}{x41}{xa0}{x00}{x0a", nullptr, nullptr, nullptr, "{x0A}{x41}{xa0}{x00}{x0a"},
+        {"{x9f+}{x20}", nullptr, nullptr, nullptr, "{x9f++}{x20}"},
+        {"Notes\n", DOC, nullptr, "pdf", "Notes{x0a}{export-gdoc}.pdf"},
+        {"\t", DOC, "abc", nullptr, "{x09}.{IDabc}.gdoc"},
+        {"a\r\n{export-gdoc}.pdf", "application/pdf", nullptr, "pdf", "a{x0d}{x0a}{export-gdoc+}.pdf"},
+        {"a/\x1b[31m", nullptr, nullptr, nullptr, "a{slash}{x1b}[31m"},
     };
     for (const OutCase &c : cases) {
         SCOPED_TRACE(c.name);

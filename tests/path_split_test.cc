@@ -141,7 +141,8 @@ TEST_F(Paths, PartialPathsShowStubsUnderTheCurrentExportAndCallerIds)
 TEST_F(Paths, APartialPathSplitsIntoTheSameElements)
 {
     const char *const pieces[] = {"a", ".", "{dot}", "{dotdot}", "{slash}", ".{IDq}", ".gdoc", ".gsheet",
-                                  "{export-gdoc}.pdf", "{export-gdoc+}.pdf", "{", "+}", "\xc3\xa9", "/", "/"};
+                                  "{export-gdoc}.pdf", "{export-gdoc+}.pdf", "{", "+}", "\xc3\xa9", "/", "/",
+                                  "{x0a}", "{x0a+}", "{x85}", "{x0A}"};
     std::mt19937 random(7);
     for (int round = 0; round < 3000; ++round) {
         ASSERT_EQ(ostrel_google_drive_export_set_config(round % 2 != 0 ? "pdf" : nullptr, nullptr, nullptr, nullptr),

@@ -226,3 +226,52 @@ TEST_F(Trace, FailureExitPrintsTheHandleAndTheChain)
 }
 
 }  // namespace
+
+namespace {
+
+// What a trace line interpolates is printable; the format's own text and
+// every other conversion are as vfprintf writes them.
+TEST_F(Trace, InterpolatedTextsArePrintableAndConversionsAgreeWithPrintf)
+{
+    struct Case {
+        const char *name;
+        const char *expected;
+        const char *first_three;  // "%.3s" cuts the text, then it is made printable
+    };
+    const Case cases[] = {
+        {"a\x1b[2J\r\nb", "a\\x1b[2J\\r\\nb", "a\\x1b["},
+        {"226 ok\r\n226 forged", "226 ok\\r\\n226 forged", "226"},
+        {"tab\there\x7f csi\xc2\x9b nbsp\xc2\xa0 \xc3\xa9", "tab\\x09here\\x7f csi\\u009b nbsp\xc2\xa0 \xc3\xa9", "tab"},
+        {"back\\slash \"q\"", "back\\slash \"q\"", "bac"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.expected);
+        TraceCapture capture(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG);
+        OSTREL_GOOGLE_DRIVE_DEBUG_LINE_AS("f", OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "name %s|%-3s|%.3s|%c\n", c.name,
+                                          "x", c.name, '\n');
+        EXPECT_EQ(capture.text(),
+                  TraceCapture::prefix("DEBUG", "f") + "name " + c.expected + "|x  |" + c.first_three + "|\\n\n");
+    }
+    {
+        TraceCapture capture(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG);
+        const char *format = "%d %5.2f %-4u|%lu %zu %#x %lld %jd %hhd %Lg %*d %.*f %% %s\n";
+        OSTREL_GOOGLE_DRIVE_DEBUG_LINE_AS("f", OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, format, -7, 3.14159, 42u, 1ul << 40,
+                                          size_t{9}, 255u, -1ll << 50, intmax_t{-3}, 300, 2.5L, 6, 17, 2, 1.0 / 3, "e");
+        char expected[256];
+        std::snprintf(expected, sizeof expected, format, -7, 3.14159, 42u, 1ul << 40, size_t{9}, 255u, -1ll << 50,
+                      intmax_t{-3}, 300, 2.5L, 6, 17, 2, 1.0 / 3, "e");
+        EXPECT_EQ(capture.text(), TraceCapture::prefix("DEBUG", "f") + expected);
+    }
+    // The failure exit: a chain of several errors is one line.
+    TraceCapture capture(OSTREL_GOOGLE_DRIVE_LEVEL_ERROR);
+    ostrel_object_t *cause = ostrel_error_construct_error(nullptr, nullptr, 6, "test", "f", 1, "%s", "inner\x1b");
+    const ostrel_result_t result =
+        ostrel_error_put(ostrel_error_construct_error(nullptr, cause, 6, "test", "f", 1, "%s", "outer\r"));
+    OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT_AS("some_function", result);
+    char tail[80];
+    std::snprintf(tail, sizeof tail, "exit: result=%#x message=outer\\r\\ninner\\x1b\n", static_cast<unsigned>(result));
+    EXPECT_EQ(capture.text(), TraceCapture::prefix("ERROR", "some_function") + tail);
+    ostrel_object_free(ostrel_error_get(result));
+}
+
+}  // namespace
