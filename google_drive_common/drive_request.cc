@@ -313,6 +313,34 @@ void write_stub(Sink &out, const Metadata &file) noexcept
 
 }  // namespace
 
+namespace ostrel::gdc {
+
+ostrel_result_t request_api(const char *method, const char *base_url, std::string_view path, std::string_view id,
+                            std::string_view tail, std::initializer_list<ApiParam> params, std::string_view body,
+                            ostrel_google_drive_request_t **requestp) noexcept
+{
+    Param list[8];
+    OSTREL_GDC_REQUIRE(params.size() <= std::size(list));
+    size_t count = 0;
+    for (const ApiParam &param : params) {
+        list[count++] = {param.name, param.value};
+    }
+    Spec spec;
+    spec.method = method;
+    spec.base = base_of(base_url);
+    spec.path = path;
+    spec.id = id;
+    spec.path_tail = tail;
+    spec.params = list;
+    spec.param_count = count;
+    if (!body.empty()) {
+        add_json_body(spec, body);
+    }
+    return build(spec, requestp);
+}
+
+}  // namespace ostrel::gdc
+
 void ostrel_google_drive_request_free(ostrel_google_drive_request_t *request) noexcept
 {
     std::free(request);

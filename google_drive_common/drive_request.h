@@ -5,6 +5,7 @@
 #define OSTREL_GDC_DRIVE_REQUEST_H
 
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 
 #include "api.h"
@@ -73,6 +74,20 @@ void put_json_escaped(Sink &out, std::string_view text) noexcept
 // and no body. Errors as for chunks.
 [[nodiscard]] ostrel_result_t request_upload_status(const char *session_uri, uint64_t total,
                                                     ostrel_google_drive_request_t **requestp) noexcept;
+
+// One query parameter of request_api().
+struct ApiParam {
+    std::string_view name;
+    std::string_view value;  // percent-encoded when written
+};
+
+// METHOD base + path + id (percent-encoded) + tail ? params, with a JSON
+// body when body is not empty. For the session's requests that have no
+// public builder.
+[[nodiscard]] ostrel_result_t request_api(const char *method, const char *base_url, std::string_view path,
+                                          std::string_view id, std::string_view tail,
+                                          std::initializer_list<ApiParam> params, std::string_view body,
+                                          ostrel_google_drive_request_t **requestp) noexcept;
 
 // The Drive fields an upload's final answer carries.
 constexpr const char *upload_fields = "id,name,mimeType,md5Checksum,size";

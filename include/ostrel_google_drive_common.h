@@ -1228,6 +1228,324 @@ const ostrel_google_metadata_t *ostrel_google_drive_upload_file(const ostrel_goo
 /** Releases an upload; NULL is allowed. An open session is left to expire. */
 void ostrel_google_drive_upload_free(ostrel_google_drive_upload_t *upload) OSTREL_NOTHROW;
 
+/*
+ * The Drive session: every plug-in command as one kind of machine.
+ *
+ * A session holds the base URL, the root, a cache of folder listings and the
+ * retry budget. Each plug-in command is an operation on it, and every
+ * operation is driven by the same loop, whatever the command:
+ *
+ *     ostrel_google_drive_op_t *op = NULL;
+ *     ostrel_google_drive_op_stat(session, path, now_ms(), &op);
+ *     const ostrel_google_drive_request_t *request;
+ *     unsigned long delay_ms;
+ *     while ((r = ostrel_google_drive_op_next(op, &request, &delay_ms)) == OSTREL_SUCCESS && request != NULL) {
+ *         wait delay_ms; send request with "Authorization: Bearer TOKEN";
+ *         r = ostrel_google_drive_op_feed(op, status, header_block, body, length, random_ms, now_ms());
+ *         if (r is 530) { refresh the token; continue; }  (the same request comes again)
+ *         if (r != OSTREL_SUCCESS) break;
+ *     }
+ *     ... ostrel_google_drive_op_file(op) ...; ostrel_google_drive_op_free(op);
+ *
+ * The library still opens no connection, starts no thread, reads no clock
+ * and draws no random number: times (milliseconds of the caller's clock,
+ * any epoch, never going back) and random numbers come with the calls.
+ *
+ * Every answer is checked before it is believed: each request takes only
+ * the statuses Drive documents for it (anything else, 308 outside an
+ * upload and any 2xx it does not take included, is FTP 451 "DRIVE_ERROR");
+ * pages may neither repeat a token, give "" as one, hold more files than
+ * asked for, nor run empty without end; records without an id are refused
+ * (451); a narrow answer whose file has another parent or name, or is
+ * trashed, is set aside for the whole folder's listing. Retryable answers
+ * (those ostrel_google_drive_answer_error() marks so) ask for the same
+ * request again after ostrel_google_drive_retry_delay_ms(); a request is
+ * tried at most `attempts` times. A 401 is returned as FTP 530
+ * "NOT_AUTHORIZED" without ending the operation: refresh the token and call
+ * ostrel_google_drive_op_next() again, which gives the same request.
+ *
+ * Bounds: with d the path's elements, a the attempts and P the page bound
+ * (ostrel_google_drive_session_set_limits()), an operation makes at most
+ * a x (2 + (d + 2) x (P + 1)) requests to find its files, plus what the
+ * command itself asks: a read at most a x (2 + L / 65536) more for L bytes
+ * (a resume that brings less than 64 KiB counts as a failed try), a write
+ * at most a x (3 + S / 262144) for S bytes (progress of less than one
+ * 256 KiB unit counts as a failed try), the others at most 3 x a. An
+ * operation that would go beyond its bound fails with 451 "DRIVE_ERROR".
+ *
+ * Programming errors stop the process: a NULL where a parameter is
+ * "required", a feed when the operation waits for none, a streamed feed
+ * for a request that is not streamed. Everything a client or Drive can
+ * steer ("/", "", "..", names lookup refuses, any answer) is an error
+ * result, whose Drive error carries GD-Path, the operation's whole client
+ * path, and GD-Operation.
+ *
+ * Which calls the session supersedes: ostrel_google_drive_walk_*,
+ * ostrel_google_drive_listing_* and ostrel_google_drive_upload_* keep
+ * working as they are documented, but trust Drive's answers further than a
+ * server should; new code uses the operations below.
+ */
+/** A Drive session (opaque). */
+typedef struct ostrel_google_drive_session_s ostrel_google_drive_session_t;
+/** One operation of a session (opaque). */
+typedef struct ostrel_google_drive_op_s ostrel_google_drive_op_t;
+
+/** How long a folder listing is believed, in milliseconds, where the caller
+ * sets nothing: one second, so that a client that lists right after another
+ * client wrote sees the write, while the commands of one transfer (CWD,
+ * SIZE, RETR) share one listing. */
+#define OSTREL_GOOGLE_DRIVE_CACHE_AGE_MS 1000u
+/** Folder listings a session keeps at most, where the caller sets nothing. */
+#define OSTREL_GOOGLE_DRIVE_CACHE_FOLDERS 64u
+/** Records a session keeps at most over all of its listings (a few hundred
+ * bytes each), where the caller sets nothing. */
+#define OSTREL_GOOGLE_DRIVE_CACHE_FILES 200000u
+/** Pages of one folder listing at most (P above), where the caller sets nothing. */
+#define OSTREL_GOOGLE_DRIVE_PAGE_LIMIT 1000u
+/** Empty pages in a row that a listing takes before it fails. */
+#define OSTREL_GOOGLE_DRIVE_EMPTY_PAGES 16u
+
+/**
+ * @brief A new session.
+ * @param base_url the API's base URL, or NULL for OSTREL_GOOGLE_DRIVE_API_URL;
+ * uploads are only sent to its origin (scheme, host and port).
+ * @param root_id the folder that is "/", or NULL for "root" (My Drive).
+ * @param sessionp receives the session; required.
+ * @return OSTREL_SUCCESS; 553 "INVALID_PATH_NAME" for a root id outside the
+ * ID set, a system error EINVAL for a base URL that is not http(s)://HOST,
+ * or "malloc".
+ * @par Concurrency
+ *     a session and its operations are one thread's at a time; sessions are
+ *     independent.
+ */
+ostrel_result_t ostrel_google_drive_session_create(const char *base_url, const char *root_id,
+                                                   ostrel_google_drive_session_t **sessionp) OSTREL_NOTHROW;
+/**
+ * @brief Sets the session's limits; 0 keeps a value's default.
+ * @param attempts tries of one request (OSTREL_GOOGLE_DRIVE_RETRY_ATTEMPTS).
+ * @param cache_age_ms how long a listing is believed (OSTREL_GOOGLE_DRIVE_CACHE_AGE_MS);
+ * UINT64_MAX believes listings until the session's own writes change them.
+ * @param cache_files records kept at most (OSTREL_GOOGLE_DRIVE_CACHE_FILES),
+ * in at most OSTREL_GOOGLE_DRIVE_CACHE_FOLDERS listings; the least recently
+ * used go first. The cache never holds more, and a folder larger than it is
+ * listed for each command instead.
+ * @param page_limit pages of one listing (OSTREL_GOOGLE_DRIVE_PAGE_LIMIT).
+ */
+void ostrel_google_drive_session_set_limits(ostrel_google_drive_session_t *session, unsigned attempts,
+                                            uint64_t cache_age_ms, size_t cache_files,
+                                            size_t page_limit) OSTREL_NOTHROW;
+/** Forgets every listing the session keeps; the root's record stays. */
+void ostrel_google_drive_session_forget(ostrel_google_drive_session_t *session) OSTREL_NOTHROW;
+/** Requests the session's operations asked for so far. */
+uint64_t ostrel_google_drive_session_request_count(const ostrel_google_drive_session_t *session) OSTREL_NOTHROW;
+/** Releases a session; NULL is allowed. Its operations must be freed first. */
+void ostrel_google_drive_session_free(ostrel_google_drive_session_t *session) OSTREL_NOTHROW;
+
+/*
+ * Operations. Each starts one plug-in command at the caller's time now_ms
+ * and gives it in *opp (free it with ostrel_google_drive_op_free()); only a
+ * want of memory fails here ("malloc", *opp NULL). Whatever else goes
+ * wrong is the result of ostrel_google_drive_op_next() or _feed().
+ */
+/** Stat (SIZE, MDTM, MLST): the record of path; ostrel_google_drive_op_file(). */
+ostrel_result_t ostrel_google_drive_op_stat(ostrel_google_drive_session_t *session, const char *path,
+                                            uint64_t now_ms, ostrel_google_drive_op_t **opp) OSTREL_NOTHROW;
+/** List (LIST, NLST, MLSD): the folder's files, marked as listings show
+ * them (ostrel_google_drive_op_entry_count(), _entry(), _entry_name()); a
+ * file lists as itself. */
+ostrel_result_t ostrel_google_drive_op_list(ostrel_google_drive_session_t *session, const char *path,
+                                            uint64_t now_ms, ostrel_google_drive_op_t **opp) OSTREL_NOTHROW;
+/**
+ * @brief Read (RETR, with REST): length bytes (0: to the end) from offset.
+ *
+ * A FILE is read with a Range; a 206 must carry exactly the Content-Range
+ * asked for, a 200 to a Range is taken by skipping the offset's bytes, and
+ * the bytes delivered must be what the record's size implies: fewer is a
+ * cut, read on from where it stopped; more is 451. An EXPORT is read whole
+ * (Drive has no ranges for it), the offset's bytes skipped, and its body
+ * must be framed: a cut export cannot be resumed, since Drive may export
+ * the document differently next time. With can_restart the operation then
+ * asks for it again from byte 0 and ostrel_google_drive_op_discard() tells
+ * the caller to drop what it delivered; without, the read fails with 426
+ * "TRANSFER_ABORTED". A STUB's content is the library's: no request, the
+ * bytes in ostrel_google_drive_op_content(). The bytes of a FILE are only
+ * ever streamed: see ostrel_google_drive_op_feed_head().
+ * ostrel_google_drive_op_md5() says when an MD5 applies.
+ */
+ostrel_result_t ostrel_google_drive_op_read(ostrel_google_drive_session_t *session, const char *path,
+                                            uint64_t offset, uint64_t length, bool can_restart,
+                                            uint64_t now_ms, ostrel_google_drive_op_t **opp) OSTREL_NOTHROW;
+/**
+ * @brief Write (STOR): size bytes of the caller's content to path.
+ *
+ * A name no file has: a new file under the Drive name that lists back as
+ * exactly the name written ("memo.gdoc" stays "memo.gdoc"; "a{slash}b" is
+ * "a/b"); a name with an ID token (it names a file that exists) or an
+ * export suffix is 553. A name one ordinary file has: that file's content
+ * is replaced, its id kept. A folder, a Google-Apps document and a name
+ * two files share (550 "AMBIGUOUS_PATH") are refused: never a second copy.
+ * The new file's id comes from files.generateIds, so a create whose answer
+ * was lost is never made twice. Chunks are PUT to the upload session's URI,
+ * which must have the base URL's origin, else the write fails before any
+ * byte is sent; the caller sends its token with every request except those
+ * PUTs, whose URI is the capability. The requests' data_offset and
+ * data_length say which bytes of its content the caller sends. The end:
+ * Drive's size must be size, and its md5Checksum the caller's when
+ * ostrel_google_drive_op_set_md5() gave one. A lost last answer is followed
+ * by asking the session where it stands, never by a new upload.
+ */
+ostrel_result_t ostrel_google_drive_op_write(ostrel_google_drive_session_t *session, const char *path,
+                                             uint64_t size, uint64_t now_ms,
+                                             ostrel_google_drive_op_t **opp) OSTREL_NOTHROW;
+/** The MD5 (32 hexadecimal digits) the caller computed of a write's content,
+ * checked against Drive's at the end; required; before the last chunk. */
+void ostrel_google_drive_op_set_md5(ostrel_google_drive_op_t *op, const char *md5) OSTREL_NOTHROW;
+/** Make folder (MKD): a new folder, its id generated as for writes; a name
+ * held already is 550 "FILE_EXISTS". */
+ostrel_result_t ostrel_google_drive_op_mkdir(ostrel_google_drive_session_t *session, const char *path,
+                                             uint64_t now_ms, ostrel_google_drive_op_t **opp) OSTREL_NOTHROW;
+/** Rename or move (RNFR/RNTO): from's file gets to's name and folder; a
+ * name held by another file is 550 "FILE_EXISTS". A document keeps its
+ * kind: its new name must show it the same way (stub extension or export
+ * suffix), else 553. */
+ostrel_result_t ostrel_google_drive_op_rename(ostrel_google_drive_session_t *session, const char *from,
+                                              const char *to, uint64_t now_ms,
+                                              ostrel_google_drive_op_t **opp) OSTREL_NOTHROW;
+/**
+ * @brief Delete (DELE): moves a file to the trash, or deletes it for good.
+ *
+ * Trash is what a plug-in's DELE should do: the owner can take the file
+ * back for 30 days, and a GridFTP client cannot undo a delete. permanent
+ * skips the trash (only the owner may). A folder is refused (550
+ * "IS_A_FOLDER"): FTP's DELE removes files, and trashing a folder takes
+ * its whole tree; RMD is ostrel_google_drive_op_rmdir().
+ */
+ostrel_result_t ostrel_google_drive_op_delete(ostrel_google_drive_session_t *session, const char *path,
+                                              bool permanent, uint64_t now_ms,
+                                              ostrel_google_drive_op_t **opp) OSTREL_NOTHROW;
+/** Remove folder (RMD): an empty folder only, checked with one request
+ * (550 "FOLDER_NOT_EMPTY" otherwise); trashed, or deleted when permanent. */
+ostrel_result_t ostrel_google_drive_op_rmdir(ostrel_google_drive_session_t *session, const char *path,
+                                             bool permanent, uint64_t now_ms,
+                                             ostrel_google_drive_op_t **opp) OSTREL_NOTHROW;
+/** Get one file by id (files.get); ostrel_google_drive_op_file(). */
+ostrel_result_t ostrel_google_drive_op_get(ostrel_google_drive_session_t *session, const char *file_id,
+                                           uint64_t now_ms, ostrel_google_drive_op_t **opp) OSTREL_NOTHROW;
+
+/**
+ * @brief The next request to send.
+ * @param requestp receives the request, owned by the operation until the
+ * next feed or free; NULL when the operation has ended, and the result is
+ * then its outcome (OSTREL_SUCCESS, or the error, given once; later calls
+ * give 451). Required.
+ * @param delay_msp receives the milliseconds to wait before sending; required.
+ */
+ostrel_result_t ostrel_google_drive_op_next(ostrel_google_drive_op_t *op,
+                                            const ostrel_google_drive_request_t **requestp,
+                                            unsigned long *delay_msp) OSTREL_NOTHROW;
+/** Whether the pending request's body is to be streamed (the content of a
+ * read) rather than collected: then feed its answer with
+ * ostrel_google_drive_op_feed_head() and _feed_end(), or with
+ * ostrel_google_drive_op_feed() and take the bytes from
+ * ostrel_google_drive_op_content(). */
+bool ostrel_google_drive_op_streams(const ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
+/**
+ * @brief Feeds the whole answer to the pending request.
+ * @param status the HTTP status; 0 when no answer came.
+ * @param headers the answer's header block ("Name: value" lines, CR LF or
+ * LF; a status line is skipped), or NULL.
+ * @param body, length the body; body may be NULL when length is 0.
+ * @param random_ms a random number in [0, 1000) for a retry's delay.
+ * @param now_ms the caller's time.
+ * @return OSTREL_SUCCESS (call ostrel_google_drive_op_next()), 530 for a
+ * refused token (refresh it and go on), or the operation's error.
+ */
+ostrel_result_t ostrel_google_drive_op_feed(ostrel_google_drive_op_t *op, int status, const char *headers,
+                                            const char *body, size_t length, unsigned random_ms,
+                                            uint64_t now_ms) OSTREL_NOTHROW;
+/**
+ * @brief Feeds the status and headers of a streamed answer.
+ * @param deliverp receives true when the body is content: drop its first
+ * *skipp bytes, pass on at most *countp (UINT64_MAX: all the rest), then
+ * call ostrel_google_drive_op_feed_end(); false when it is not: collect the
+ * body (an error's, short) and give it with ostrel_google_drive_op_feed_body().
+ * Required, as are skipp and countp.
+ * @return as ostrel_google_drive_op_feed().
+ */
+ostrel_result_t ostrel_google_drive_op_feed_head(ostrel_google_drive_op_t *op, int status, const char *headers,
+                                                 unsigned random_ms, uint64_t now_ms, bool *deliverp,
+                                                 uint64_t *skipp, uint64_t *countp) OSTREL_NOTHROW;
+/** The body of a streamed answer whose head said not to deliver it. */
+ostrel_result_t ostrel_google_drive_op_feed_body(ostrel_google_drive_op_t *op, const char *body,
+                                                 size_t length) OSTREL_NOTHROW;
+/**
+ * @brief The end of a streamed body.
+ * @param received the body's bytes the caller received, skipped ones included.
+ * @param complete whether the body ended as its framing says (its
+ * Content-Length reached, or the chunked encoding's last chunk), rather
+ * than by a closed or failed connection.
+ */
+ostrel_result_t ostrel_google_drive_op_feed_end(ostrel_google_drive_op_t *op, uint64_t received,
+                                                bool complete) OSTREL_NOTHROW;
+/** After a cut export read with can_restart: true once when the caller
+ * must drop every byte it delivered, because the export starts again. */
+bool ostrel_google_drive_op_discard(ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
+/** The content of the last fed answer to deliver (a stub's, or a streamed
+ * body fed whole with ostrel_google_drive_op_feed()), valid until the next
+ * call on op; *lengthp 0 and NULL when there is none. lengthp required. */
+const char *ostrel_google_drive_op_content(const ostrel_google_drive_op_t *op, size_t *lengthp) OSTREL_NOTHROW;
+/** Bytes a read delivered, or a write's bytes Drive confirmed. */
+uint64_t ostrel_google_drive_op_bytes(const ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
+/** A read's expected MD5 (Drive's md5Checksum) when it applies: a whole
+ * ordinary file (offset 0, to the end) whose record has one; else NULL.
+ * Exports, stubs and ranges have none. */
+const char *ostrel_google_drive_op_md5(const ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
+/** The operation's file (stat, get, read, write, mkdir, rename; a delete's
+ * before it went), owned by the operation; NULL before it is known. */
+const ostrel_google_metadata_t *ostrel_google_drive_op_file(const ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
+/** A finished list's entries; 0 before. */
+size_t ostrel_google_drive_op_entry_count(const ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
+/** Entry index of a list (append_id set as the listing marks it); NULL
+ * beyond the count. */
+const ostrel_google_metadata_t *ostrel_google_drive_op_entry(const ostrel_google_drive_op_t *op,
+                                                             size_t index) OSTREL_NOTHROW;
+/** Entry index's client name, as LIST shows it; NULL beyond the count. */
+const char *ostrel_google_drive_op_entry_name(const ostrel_google_drive_op_t *op, size_t index) OSTREL_NOTHROW;
+/** Requests the operation asked for so far, repeats included. */
+uint64_t ostrel_google_drive_op_request_count(const ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
+/** Releases an operation; NULL is allowed. An open upload session is left to expire. */
+void ostrel_google_drive_op_free(ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
+
+/**
+ * @brief Sends one request and feeds its answer, for ostrel_google_drive_op_run().
+ *
+ * The callback waits delay_ms, sends the request (with the token), and
+ * feeds the answer with ostrel_google_drive_op_feed() (or, for a streamed
+ * request, _feed_head(), _feed_body() and _feed_end()), returning what the
+ * feed returned; user is the caller's own.
+ */
+typedef ostrel_result_t (*ostrel_google_drive_send_fn)(void *user, ostrel_google_drive_op_t *op,
+                                                       const ostrel_google_drive_request_t *request,
+                                                       unsigned long delay_ms);
+/** Runs op to its end with send: the loop above, for a caller that blocks.
+ * A 530 ends it too: refresh the token and run it again. */
+ostrel_result_t ostrel_google_drive_op_run(ostrel_google_drive_op_t *op, ostrel_google_drive_send_fn send,
+                                           void *user) OSTREL_NOTHROW;
+
+/**
+ * @brief The FTP reply for a failed operation: its code and one line of
+ * text, every control character printable (as error details print), so a
+ * reply never carries Drive's CR or LF.
+ * @param result the operation's result; only read (it stays stored).
+ * @param codep receives the FTP code (451 for an error without one); required.
+ * @param details false: one line, "ERROR_CODE: MESSAGE[: GD-Details]";
+ * true: that line and then one line a Drive detail, "KEY: VALUE", joined
+ * by LF, for an RFC 959 multi-line reply ("CODE-" before each line but the
+ * last, "CODE " before the last).
+ * @return the text (new; the caller frees it), or NULL without memory.
+ */
+char *ostrel_google_drive_reply(ostrel_result_t result, int *codep, bool details) OSTREL_NOTHROW;
+
 #ifdef __cplusplus
 }
 #endif

@@ -17,6 +17,9 @@ What it emulates (every API call needs "Authorization: Bearer <token>"):
                                       pageToken (opaque; unknown -> 400),
                                       includeItemsFromAllDrives, supportsAllDrives;
                                       orderBy, spaces, corpora accepted and ignored
+  GET    /drive/v3/files/generateIds  count (1..1000, default 10), space (drive),
+                                      type (files, shortcuts) -> {"kind":
+                                      "drive#generatedIds", "space", "ids"}
   GET    /drive/v3/files/ID           fields; ID "root" is the root folder;
                                       alt=media with a single Range (206/416)
   GET    /drive/v3/files/ID/export    mimeType; Google-Apps documents only,
@@ -34,6 +37,15 @@ What it emulates (every API call needs "Authorization: Bearer <token>"):
                                       stored), 200 with the file at the end
 Errors are Drive's JSON: {"error": {"code", "message", "errors": [{"domain",
 "reason", "message", "locationType", "location"}]}}.
+
+Ids: a create (POST /drive/v3/files, or the POST opening an upload session)
+may give "id" in its body. An id generateIds gave and no file has yet becomes
+the new file's id. An id a file has: 409, reason fileIdInUse, message "A file
+already exists with the provided ID." (no location). Any other id (never
+generated, or its file deleted): 400, reason invalid, message "The provided
+file ID is not usable.", location id. An upload session checks the id when it
+is opened and creates the file with it when the last byte lands (409 then if a
+file took the id meanwhile).
 
 The query language (q) is parsed strictly: 'ID' in parents, name, mimeType
 (=, !=, contains), trashed and starred (= or != true/false), and, or, not
@@ -91,11 +103,22 @@ limit). Actions:
       "request" (reads "cut_at" bytes of the body, default half, then closes;
       an upload chunk keeps per "keep": "aligned" (whole 256 KiB units, the
       default), "all" or "none"), "response" (the normal answer, its headers
-      and "cut_at" bytes of its body, default half, then closes);
+      and "cut_at" bytes of its body, default half, then closes), "answer"
+      (the request takes effect, e.g. a create or an upload's last chunk,
+      then the connection closes before any byte of the answer);
   "expire_session": true (the request's upload session is forgotten and the
       answer is "status", default 404);
   "delay": seconds before answering; "merge": {...} merged into a normal JSON
-      answer (e.g. {"incompleteSearch": true}).
+      answer (e.g. {"incompleteSearch": true});
+  files.list only: "repeat_page_token": true (nextPageToken is the request's
+      own pageToken, or without one a token for the first page, so a client
+      following it loops), "page_overflow": N (the page is filled up to
+      pageSize + N files with made-up ones, ids fresh, names "overflow-<i>"
+      from 1, parent the queried folder (else the root), never stored);
+  media GET only: "content_range": "TEXT" (a 206 answer carries this
+      Content-Range instead), "ignore_range": true (the Range header is
+      ignored: 200 with the whole file, no Content-Range).
+A rule fires on the request it matches even where its action does not apply.
 
 Control endpoints (no token, not numbered, not logged): GET /emulator/log
 (JSON lines; ?since=N), DELETE /emulator/log, GET|POST|DELETE /emulator/faults,
@@ -166,6 +189,7 @@ FILE_FIELDS.update(dict.fromkeys((
     "contentHints exportLinks lastModifyingUser owners sharingUser permissions properties appProperties "
     "capabilities trashingUser imageMediaMetadata videoMediaMetadata shortcutDetails contentRestrictions "
     "linkShareMetadata labelInfo downloadRestrictions").split(), True))
+IDS_FIELDS = {"kind": False, "space": False, "ids": False}
 LIST_FIELDS = {"kind": False, "nextPageToken": False, "incompleteSearch": False, "files": FILE_FIELDS}
 WRITABLE = {"name", "trashed", "description", "starred", "modifiedTime", "mimeType", "properties",
             "appProperties", "folderColorRgb"}
@@ -186,6 +210,7 @@ PARAMS = {
                "useContentAsIndexableText", "enforceSingleParent"},
     "delete": {"enforceSingleParent"},
     "session": {"upload_id"},
+    "generateIds": {"count", "space", "type"},
 }
 REDACTED_PARAMS = {"access_token", "oauth_token", "key"}
 LOGGED_HEADERS = ("Range", "Content-Range", "Content-Length", "Content-Type", "X-Upload-Content-Length",
@@ -213,6 +238,7 @@ REASONS = {
     "dailyLimitExceeded": (403, "usageLimits", "Daily Limit Exceeded"),
     "sharingRateLimitExceeded": (403, "global", "Rate limit exceeded. User message: \"Sharing rate limit exceeded.\""),
     "notFound": (404, "global", "Not Found"),
+    "fileIdInUse": (409, "global", "A file already exists with the provided ID."),
     "requestedRangeNotSatisfiable": (416, "global", "Request range not satisfiable"),
     "backendError": (500, "global", "Backend Error"),
     "internalError": (500, "global", "Internal Error"),
@@ -597,6 +623,7 @@ class Drive:
         self.ignore_case = False
         self.listings = {}
         self.sessions = {}
+        self.generated = set()
         files, generators, given_root = [], [], root
         for value in values:
             if not isinstance(value, dict):
@@ -636,6 +663,14 @@ class Drive:
         self.set_trashed(self.nodes[self.root_id], False)
 
     def add(self, f):
+        node = self.make(f)
+        if node.id in self.nodes:
+            raise ValueError("the id %s is given twice" % node.id)
+        self.nodes[node.id] = node
+        self.link(node)
+        return node
+
+    def make(self, f):
         extra = dict(f)
         node = Node()
         self.seq += 1
@@ -665,10 +700,6 @@ class Drive:
         if node.export_data is None and node.export_size is None:
             node.export_data = ("Export of %s\n" % node.name).encode()
         node.extra = extra or None
-        if node.id in self.nodes:
-            raise ValueError("the id %s is given twice" % node.id)
-        self.nodes[node.id] = node
-        self.link(node)
         return node
 
     def generate(self, g):
@@ -744,6 +775,30 @@ class Drive:
         self.seq += 1
         return "1Emu%08dNew" % self.seq
 
+    def page_token(self, q, found, start):
+        token = secrets.token_urlsafe(18)
+        if len(self.listings) > 10000:
+            self.listings.pop(next(iter(self.listings)))
+        self.listings[token] = (q, found, start)
+        return token
+
+    def generate_ids(self, count):
+        ids = []
+        while len(ids) < count:
+            self.seq += 1
+            candidate = "1Emu%08dGen" % self.seq
+            if candidate not in self.nodes:
+                ids.append(candidate)
+        self.generated.update(ids)
+        return ids
+
+    def check_id(self, file_id):
+        """Whether a create may give the new file this id."""
+        if isinstance(file_id, str) and file_id in self.nodes:
+            raise DriveError("fileIdInUse")
+        if not isinstance(file_id, str) or file_id not in self.generated:
+            raise DriveError("invalid", "The provided file ID is not usable.", location="id")
+
 
 # ---------------------------------------------------------------- faults
 
@@ -760,7 +815,7 @@ class Faults:
             for key in ("path", "query"):
                 if key in rule:
                     re.compile(rule[key])
-            if rule.get("cut") not in (None, "connection", "request", "response"):
+            if rule.get("cut") not in (None, "connection", "request", "response", "answer"):
                 raise ValueError("unknown cut %r" % rule["cut"])
         with self.lock:
             first = len(self.rules)
@@ -883,6 +938,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.received = 0
         self.body_done = False
         self.entry = None
+        self.rule = None
         if not app.count_request():
             self.body_drain()
             self.close_connection = True
@@ -898,6 +954,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                       "headers": {h: self.headers[h] for h in LOGGED_HEADERS if h in self.headers},
                       "auth": None, "status": None, "received": 0, "sent": 0, "fault": None}
         index, rule = app.faults.pick(n, self.command, self.url_path, self.raw_query, self.headers)
+        self.rule = rule or {}
         try:
             if rule is not None:
                 self.entry["fault"] = index
@@ -912,6 +969,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if rule and rule.get("merge") and isinstance(answer.value, dict):
                     answer = json_answer(answer.status, dict(answer.value, **rule["merge"]), answer.headers)
             self.body_drain()
+            if rule and rule.get("cut") == "answer":
+                raise Cut("answer")
             self.send_answer(answer, cut_at=rule.get("cut_at", 0.5) if rule and rule.get("cut") == "response"
                              else None)
         except Cut as e:
@@ -1095,6 +1154,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         m = re.fullmatch(r"/drive/v3/files(?:/([^/]+)(/export)?)?", path)
         u = re.fullmatch(r"/upload/drive/v3/files(?:/([^/]+))?", path)
         file_id = urllib.parse.unquote(m.group(1)) if m and m.group(1) else None
+        if path == "/drive/v3/files/generateIds" and method == "GET":
+            return self.generate_ids()
         if m and not file_id and method == "GET":
             return self.list_files()
         if m and not file_id and method == "POST":
@@ -1127,15 +1188,37 @@ class Handler(http.server.BaseHTTPRequestHandler):
             else:
                 found, start = drive.search(q, all_drives), 0
             page = found[start:start + size]
-            value = {"kind": "drive#fileList", "incompleteSearch": False,
-                     "files": [n.resource() for n in page]}
+            files = [n.resource() for n in page]
+            overflow = int(self.rule.get("page_overflow", 0))
+            if overflow:
+                parent = plan(QueryParser(q).parse())[0] if q.strip() else None
+                parent = drive.root_id if parent in (None, "root") else parent
+                for i in range(1, int(text) + overflow - len(files) + 1):
+                    files.append(drive.make({"id": drive.new_id(), "name": "overflow-%d" % i,
+                                             "mimeType": "text/plain", "parents": [parent], "content": ""})
+                                 .resource())
+            value = {"kind": "drive#fileList", "incompleteSearch": False, "files": files}
             if start + size < len(found):
-                token = secrets.token_urlsafe(18)
-                if len(drive.listings) > 10000:
-                    drive.listings.pop(next(iter(drive.listings)))
-                drive.listings[token] = (q, found, start + size)
-                value["nextPageToken"] = token
+                value["nextPageToken"] = drive.page_token(q, found, start + size)
+            if self.rule.get("repeat_page_token"):
+                value["nextPageToken"] = query.get("pageToken") or drive.page_token(q, found, 0)
         return json_answer(200, select(selection, value))
+
+    def generate_ids(self):
+        self.check_params("generateIds")
+        selection = selection_of(self.query, IDS_FIELDS, None)
+        text = self.query.get("count", "10")
+        if not text.isdigit() or not 1 <= int(text) <= 1000:
+            raise invalid("count", "Invalid value '%s'. Values must be within the range: [1, 1000]" % text)
+        space = self.query.get("space", "drive")
+        if space != "drive":
+            raise invalid("space", "Invalid value '%s' for space" % space)
+        if self.query.get("type", "files") not in ("files", "shortcuts"):
+            raise invalid("type", "Invalid value '%s' for type" % self.query["type"])
+        drive = self.server.app.drive
+        with drive.lock:
+            ids = drive.generate_ids(int(text))
+        return json_answer(200, select(selection, {"kind": "drive#generatedIds", "space": space, "ids": ids}))
 
     def get_file(self, file_id):
         self.check_params("get")
@@ -1153,7 +1236,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         size = node.size
         first, last = 0, size - 1
         status, headers = 200, {"Accept-Ranges": "bytes"}
-        m = re.fullmatch(r"bytes=(\d*)-(\d*)", self.headers.get("Range", "").strip())
+        asked = "" if self.rule.get("ignore_range") else self.headers.get("Range", "")
+        m = re.fullmatch(r"bytes=(\d*)-(\d*)", asked.strip())
         if m and m.group(1) and m.group(2) and int(m.group(2)) < int(m.group(1)):
             m = None  # an invalid range is ignored, as HTTP allows
         if m and (m.group(1) or m.group(2)):
@@ -1166,7 +1250,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 raise DriveError("requestedRangeNotSatisfiable", status=416, location="Range",
                                  location_type="header", headers={"Content-Range": "bytes */%d" % size})
             status = 206
-            headers["Content-Range"] = "bytes %d-%d/%d" % (first, last, size)
+            headers["Content-Range"] = self.rule.get("content_range", "bytes %d-%d/%d" % (first, last, size))
         return Answer(status, content_type=node.mime, headers=headers, length=max(last - first + 1, 0),
                       chunks=node.chunks(first, last + 1))
 
@@ -1196,13 +1280,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not isinstance(parents, list) or len(parents) != 1:
             raise DriveError("badRequest", "A file must have exactly one parent.", location="parents")
         parent = drive.folder(parents[0])
+        if "id" in metadata:
+            drive.check_id(metadata["id"])
+            drive.generated.discard(metadata["id"])
         f = dict(metadata, id=metadata.get("id") or drive.new_id(), parents=[parent.id])
         f.setdefault("createdTime", now_text())
         f.setdefault("modifiedTime", f["createdTime"])
         f.setdefault("name", "Untitled")
         f.setdefault("mimeType", "application/octet-stream")
-        if f["id"] in drive.nodes:
-            raise DriveError("badRequest", "A file already exists with the provided ID.", location="id")
         node = drive.add(f)
         node.data, node.size = data, len(data)
         drive.set_trashed(node, node.explicit)
@@ -1274,6 +1359,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 drive.get(target_id, boolean(self.query, "supportsAllDrives"))
             else:
                 drive.folder((metadata.get("parents") or ["root"])[0])
+                if "id" in metadata:
+                    drive.check_id(metadata["id"])
             if declared and drive.quota_free is not None and int(declared) > drive.quota_free:
                 raise DriveError("storageQuotaExceeded")
             if "mimeType" not in metadata and self.headers.get("X-Upload-Content-Type"):

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The Drive emulator's own checks: paging, the strict query parser, ranges,
-exports, a resumable upload cut short and resumed, fault rules, the log and
-the bounds. Each case talks HTTP to a running emulator on 127.0.0.1."""
+exports, a resumable upload cut short and resumed, generated ids, fault rules,
+the log and the bounds. Each case talks HTTP to a running emulator on 127.0.0.1."""
 
 import hashlib
 import http.client
@@ -16,6 +16,7 @@ import urllib.parse
 EMULATOR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "emulator.py")
 TOKEN = "t0ken-never-logged"
 MIB = 1024 * 1024
+FOLDER = "application/vnd.google-apps.folder"
 
 TREE = {
     "root": "0ARoot",
@@ -190,11 +191,28 @@ class Emulator(unittest.TestCase):
                 status, _, body = self.call("GET", path)
                 self.assert_error(status, body, code, reason)
 
-    def start_upload(self, name):
-        status, response, _ = self.call("POST", "/upload/drive/v3/files?uploadType=resumable&fields=id,md5Checksum",
-                                        {"name": name, "parents": ["1Dir"]}, {"Content-Type": "application/json"})
-        self.assertEqual(status, 200)
-        return urllib.parse.urlsplit(response.getheader("Location"))
+    def start_upload(self, name, code=200, **metadata):
+        status, response, body = self.call("POST", "/upload/drive/v3/files?uploadType=resumable&fields=id,md5Checksum",
+                                           dict(name=name, parents=["1Dir"], **metadata),
+                                           {"Content-Type": "application/json"})
+        self.assertEqual(status, code, body)
+        return urllib.parse.urlsplit(response.getheader("Location")) if code == 200 else json.loads(body)["error"]
+
+    def generate_ids(self, count):
+        status, _, body = self.call("GET", "/drive/v3/files/generateIds?count=%d&space=drive&type=files" % count)
+        self.assertEqual(status, 200, body)
+        value = json.loads(body)
+        self.assertEqual((value["kind"], value["space"], len(set(value["ids"]))),
+                         ("drive#generatedIds", "drive", count))
+        return value["ids"]
+
+    def create(self, code, **metadata):
+        status, _, body = self.call("POST", "/drive/v3/files", dict(parents=["1Dir"], **metadata))
+        self.assertEqual(status, code, body)
+        return json.loads(body)
+
+    def exists(self, file_id):
+        return self.call("GET", "/emulator/files/" + file_id)[0] == 200
 
     def put(self, session, data, content_range):
         path = session.path + "?" + session.query
@@ -217,7 +235,8 @@ class Emulator(unittest.TestCase):
         self.assertEqual(resource["md5Checksum"], hashlib.md5(data).hexdigest())
         self.assertEqual(self.call("GET", "/emulator/files/%s/content" % resource["id"])[2], data)
         log = [json.loads(line) for line in self.call("GET", "/emulator/log")[2].splitlines()]
-        chunks = [e["upload"] for e in log if "first" in e.get("upload", {})]
+        chunks = [e["upload"] for e in log if "first" in e.get("upload", {})
+                  and e["upload"]["session"] == urllib.parse.parse_qs(session.query)["upload_id"][0]]
         self.assertEqual([(c["first"], c["stored_before"], c["stored_after"]) for c in chunks],
                          [(0, 0, chunk), (chunk, chunk, 786432), (786432, 786432, total)])
         self.assertFalse(any("overlap" in c or "gap" in c for c in chunks))
@@ -254,6 +273,73 @@ class Emulator(unittest.TestCase):
         self.fault(cut="connection")
         with self.assertRaises((http.client.HTTPException, OSError)):
             self.call("GET", "/drive/v3/files/1Big")
+
+    def test_generated_ids_are_taken_once_by_creates_and_uploads(self):
+        ids = self.generate_ids(3)
+        self.assertFalse(any(self.exists(i) for i in ids))
+        self.assertEqual(len(json.loads(self.call("GET", "/drive/v3/files/generateIds")[2])["ids"]), 10)
+        for count in ("0", "1001", "x"):
+            status, _, body = self.call("GET", "/drive/v3/files/generateIds?count=" + count)
+            self.assertEqual(self.assert_error(status, body, 400, "invalid")["errors"][0]["location"], "count")
+        self.assertEqual(self.create(200, id=ids[0], name="made", mimeType=FOLDER)["id"], ids[0])
+        session = self.start_upload("up", id=ids[1])
+        status, _, body = self.put(session, b"hello", "bytes 0-4/5")
+        self.assertEqual((status, json.loads(body)["id"]), (200, ids[1]))
+        in_use = (409, "fileIdInUse", "A file already exists with the provided ID.", None)
+        unusable = (400, "invalid", "The provided file ID is not usable.", "id")
+        cases = [(ids[0], in_use), (ids[1], in_use), ("1Dir", in_use), ("1NeverGenerated", unusable)]
+        for file_id, (code, reason, message, location) in cases:
+            with self.subTest(id=file_id):
+                for error in (self.create(code, id=file_id)["error"], self.start_upload("again", code, id=file_id)):
+                    self.assertEqual((error["code"], error["message"]), (code, message))
+                    self.assertEqual((error["errors"][0]["reason"], error["errors"][0].get("location")),
+                                     (reason, location))
+        self.assertFalse(self.exists("1NeverGenerated"))
+
+    def test_a_lost_create_answer_leaves_the_file_made(self):
+        folder, upload = self.generate_ids(2)
+        self.fault(method="POST", path="^/drive/v3/files$", cut="answer")
+        with self.assertRaises((http.client.HTTPException, OSError)):
+            self.create(200, id=folder, name="lost", mimeType=FOLDER)
+        self.assertTrue(self.exists(folder))
+        self.create(409, id=folder, name="lost", mimeType=FOLDER)
+        session = self.start_upload("lost.bin", id=upload)
+        self.fault(method="PUT", header={"Content-Range": "/3$"}, cut="answer")
+        with self.assertRaises((http.client.HTTPException, OSError)):
+            self.put(session, b"abc", "bytes 0-2/3")
+        self.assertEqual(self.call("GET", "/emulator/files/%s/content" % upload)[2], b"abc")
+        self.start_upload("lost.bin", 409, id=upload)
+        log = [json.loads(line) for line in self.call("GET", "/emulator/log")[2].splitlines()]
+        self.assertEqual([(e["status"], e["sent"]) for e in log if e.get("cut") == "answer"], [(None, 0)] * 2)
+
+    def test_list_and_media_fault_actions_fire_within_times(self):
+        q = "'1BigMany' in parents"
+        _, first = self.list(q=q, pageSize=1000)
+        self.fault(path="^/drive/v3/files$", repeat_page_token=True, times=2)
+        _, page = self.list(q=q, pageSize=1000)
+        token = page["nextPageToken"]
+        _, again = self.list(q=q, pageSize=1000, pageToken=token)
+        self.assertEqual((again["files"], again["nextPageToken"]), (first["files"], token))
+        _, after = self.list(q=q, pageSize=1000, pageToken=token)
+        self.assertEqual(after["files"], first["files"])
+        self.assertNotEqual(after["nextPageToken"], token)
+
+        self.fault(path="^/drive/v3/files$", page_overflow=2)
+        for overflow in (True, False):
+            _, page = self.list(q=q, pageSize=5, fields="files(id,name,parents)")
+            made = [(f["name"], f["parents"], self.exists(f["id"])) for f in page["files"][5:]]
+            self.assertEqual(made, [("overflow-1", ["1BigMany"], False), ("overflow-2", ["1BigMany"], False)]
+                             if overflow else [])
+
+        cases = [({"content_range": "bytes 0-0/1"}, 206, "bytes 0-0/1", generated(7, 0, 9)),
+                 ({"ignore_range": True}, 200, None, generated(7, 0, 99999))]
+        for rule, code, content_range, data in cases:
+            with self.subTest(rule=rule):
+                self.fault(path="^/drive/v3/files/1Big$", **rule)
+                for expected in ((code, content_range, data), (206, "bytes 0-9/100000", generated(7, 0, 9))):
+                    status, response, body = self.call("GET", "/drive/v3/files/1Big?alt=media",
+                                                       headers={"Range": "bytes=0-9"})
+                    self.assertEqual((status, response.getheader("Content-Range"), body), expected)
 
     def test_tokens_are_checked_and_never_logged(self):
         self.assert_error(*self.call("GET", "/drive/v3/files/1Doc", token="other")[::2], 401, "authError")
