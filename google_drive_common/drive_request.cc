@@ -346,6 +346,58 @@ void ostrel_google_drive_request_free(ostrel_google_drive_request_t *request) no
     std::free(request);
 }
 
+const char *ostrel_google_drive_request_method(const ostrel_google_drive_request_t *request) noexcept
+{
+    OSTREL_GDC_REQUIRE(request != NULL);
+    return request->method;
+}
+
+const char *ostrel_google_drive_request_url(const ostrel_google_drive_request_t *request) noexcept
+{
+    OSTREL_GDC_REQUIRE(request != NULL);
+    return request->url;
+}
+
+size_t ostrel_google_drive_request_header_count(const ostrel_google_drive_request_t *request) noexcept
+{
+    OSTREL_GDC_REQUIRE(request != NULL);
+    return request->header_count;
+}
+
+const char *ostrel_google_drive_request_header_name(const ostrel_google_drive_request_t *request,
+                                                    size_t index) noexcept
+{
+    OSTREL_GDC_REQUIRE(request != NULL);
+    return index < request->header_count ? request->headers[index].name : nullptr;
+}
+
+const char *ostrel_google_drive_request_header_value(const ostrel_google_drive_request_t *request,
+                                                     size_t index) noexcept
+{
+    OSTREL_GDC_REQUIRE(request != NULL);
+    return index < request->header_count ? request->headers[index].value : nullptr;
+}
+
+const char *ostrel_google_drive_request_body(const ostrel_google_drive_request_t *request, size_t *lengthp) noexcept
+{
+    OSTREL_GDC_REQUIRE(request != NULL);
+    OSTREL_GDC_REQUIRE(lengthp != NULL);
+    *lengthp = request->body_length;
+    return request->body;
+}
+
+uint64_t ostrel_google_drive_request_data_offset(const ostrel_google_drive_request_t *request) noexcept
+{
+    OSTREL_GDC_REQUIRE(request != NULL);
+    return request->data_offset;
+}
+
+uint64_t ostrel_google_drive_request_data_length(const ostrel_google_drive_request_t *request) noexcept
+{
+    OSTREL_GDC_REQUIRE(request != NULL);
+    return request->data_length;
+}
+
 ostrel_google_drive_kind_t ostrel_google_drive_kind(const ostrel_google_metadata_t *file,
                                                     const char **export_mimep) noexcept
 {

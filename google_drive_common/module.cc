@@ -170,3 +170,25 @@ const char *ostrel_i_google_drive_debug_level_names[17] = {
     nullptr, "TRACE", "DEBUG",   nullptr, "INFO",  nullptr, nullptr, nullptr, "WARN",
     nullptr, nullptr, nullptr,   nullptr, nullptr, nullptr, nullptr, "ERROR",
 };
+
+ostrel_result_t ostrel_google_drive_start(const char *configuration, bool is_file) noexcept
+{
+    const int rc = ostrel_module_activate(&ostrel_i_google_drive_common_module);
+    if (rc != 0) {
+        return static_cast<ostrel_result_t>(rc);
+    }
+    if (configuration == nullptr) {
+        return OSTREL_SUCCESS;
+    }
+    ostrel_google_drive_export_options_t options = {};
+    ostrel_google_drive_config_key_t keys[6];
+    ostrel_i_google_drive_export_config_keys(&options, keys);
+    // Other options are the plug-in's own: a configuration holds them all.
+    ostrel_result_t result = is_file ? ostrel_i_google_drive_config_parse_file(configuration, keys, true)
+                                     : ostrel_i_google_drive_config_parse_string(configuration, keys, true);
+    if (result == OSTREL_SUCCESS) {
+        result = ostrel_i_google_drive_export_apply_config(&options);
+    }
+    ostrel_i_google_drive_export_options_destroy(&options);
+    return result;
+}

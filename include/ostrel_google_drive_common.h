@@ -758,6 +758,27 @@ typedef struct ostrel_google_drive_request_s {
 } ostrel_google_drive_request_t;
 /** Releases a request and everything it holds; NULL is allowed. */
 void ostrel_google_drive_request_free(ostrel_google_drive_request_t *request) OSTREL_NOTHROW;
+/* A request's parts one call each, for bindings that rather not mirror the
+ * record's layout; request is required in each. */
+/** The method: "GET", "POST", "PUT", "PATCH" or "DELETE". */
+const char *ostrel_google_drive_request_method(const ostrel_google_drive_request_t *request) OSTREL_NOTHROW;
+/** The absolute URL. */
+const char *ostrel_google_drive_request_url(const ostrel_google_drive_request_t *request) OSTREL_NOTHROW;
+/** Headers besides Authorization. */
+size_t ostrel_google_drive_request_header_count(const ostrel_google_drive_request_t *request) OSTREL_NOTHROW;
+/** Header index's name, or NULL beyond the count. */
+const char *ostrel_google_drive_request_header_name(const ostrel_google_drive_request_t *request,
+                                                    size_t index) OSTREL_NOTHROW;
+/** Header index's value, or NULL beyond the count. */
+const char *ostrel_google_drive_request_header_value(const ostrel_google_drive_request_t *request,
+                                                     size_t index) OSTREL_NOTHROW;
+/** The JSON body, or NULL; its length in *lengthp (required). */
+const char *ostrel_google_drive_request_body(const ostrel_google_drive_request_t *request,
+                                             size_t *lengthp) OSTREL_NOTHROW;
+/** The first byte of the caller's content an upload chunk sends. */
+uint64_t ostrel_google_drive_request_data_offset(const ostrel_google_drive_request_t *request) OSTREL_NOTHROW;
+/** Bytes of the caller's content an upload chunk sends; 0 for other requests. */
+uint64_t ostrel_google_drive_request_data_length(const ostrel_google_drive_request_t *request) OSTREL_NOTHROW;
 
 /** Drive's answer to one request, as the caller received it. Only read. */
 typedef struct ostrel_google_drive_answer_s {
@@ -1285,6 +1306,24 @@ void ostrel_google_drive_upload_free(ostrel_google_drive_upload_t *upload) OSTRE
  * working as they are documented, but trust Drive's answers further than a
  * server should; new code uses the operations below.
  */
+/**
+ * @brief Start-up in one call: activates the library's module (the host
+ * runtime counts activations; deactivate it once for each) and applies the
+ * export formats and the "debug" trace levels of a configuration.
+ * @param configuration the configuration's text ("key=value;..."), the path
+ * of its file (is_file), or NULL for none; options other than
+ * export_documents, export_spreadsheets, export_presentations,
+ * export_drawings and debug are the plug-in's own and are skipped.
+ * @param is_file whether configuration is a file's path.
+ * @return OSTREL_SUCCESS; the module's activation failure; or FTP 500
+ * "CONFIGURATION_ERROR" as the configuration parsers and
+ * ostrel_i_google_drive_export_apply_config() give it (the module stays
+ * active then).
+ * @par Concurrency
+ *     before any other call, once.
+ */
+ostrel_result_t ostrel_google_drive_start(const char *configuration, bool is_file) OSTREL_NOTHROW;
+
 /** A Drive session (opaque). */
 typedef struct ostrel_google_drive_session_s ostrel_google_drive_session_t;
 /** One operation of a session (opaque). */
