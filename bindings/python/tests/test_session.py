@@ -1,0 +1,159 @@
+#!/usr/bin/env python3
+"""The binding against the Drive emulator on 127.0.0.1: every command of a
+session end to end, over real HTTP, and the emulator's hostile answers.
+The library is OSTREL_GDRIVE_LIBRARY; the emulator is the project's."""
+
+import hashlib
+import http.client
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, ".."))
+EMULATOR = os.path.join(HERE, "..", "..", "..", "tests", "drive", "emulator.py")
+
+import ostrel_gdrive  # noqa: E402
+from ostrel_gdrive import DriveError, Session  # noqa: E402
+from ostrel_gdrive.transport import Transport  # noqa: E402
+
+TOKEN = "emulator-token"
+TREE = {"root": "0Root", "files": [
+    {"id": "1Docs", "name": "docs", "mimeType": "application/vnd.google-apps.folder", "parents": ["0Root"]},
+    {"id": "1Big", "name": "big.bin", "mimeType": "application/octet-stream", "parents": ["0Root"],
+     "size": 700000},
+    {"id": "1Note", "name": "Notes", "mimeType": "application/vnd.google-apps.document", "parents": ["0Root"],
+     "export_content": "the notes\n"},
+] + [{"id": "1Many%03d" % i, "name": "m%03d" % i, "mimeType": "text/plain", "parents": ["1Docs"],
+      "content": "x"} for i in range(30)]}
+
+
+class Binding(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        tree = os.path.join(cls.dir.name, "tree.json")
+        with open(tree, "w") as out:
+            json.dump(TREE, out)
+        cls.emulator = subprocess.Popen([sys.executable, EMULATOR, "--tree", tree, "--max-seconds", "100"],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        line = cls.emulator.stdout.readline()
+        cls.emulator.stdout.close()
+        if not line.startswith("PORT "):
+            cls.emulator.kill()
+            raise RuntimeError("the emulator did not start: %r" % line)
+        cls.port = int(line.split()[1])
+        cls.url = "http://127.0.0.1:%d" % cls.port
+        ostrel_gdrive.start("export_documents=pdf")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.emulator.stdin.close()
+        try:
+            cls.emulator.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            cls.emulator.kill()
+            cls.emulator.wait()
+        cls.dir.cleanup()
+
+    def setUp(self):
+        self.control("DELETE", "/emulator/faults")
+        self.control("PUT", "/emulator/tokens", {"tokens": [TOKEN]})
+        self.session = Session(self.url, attempts=3)
+        self.transport = Transport(self.url, token=lambda: TOKEN, timeout=20)
+
+    def tearDown(self):
+        self.transport.close()
+        self.session.close()
+
+    def control(self, method, path, body=None):
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=20)
+        try:
+            connection.request(method, path, body=json.dumps(body) if body is not None else None)
+            return connection.getresponse().read()
+        finally:
+            connection.close()
+
+    def faults(self, *rules):
+        self.control("POST", "/emulator/faults", list(rules))
+
+    def run_op(self, op, content=None):
+        got = []
+        source = (lambda offset, length: content[offset:offset + length]) if content is not None else None
+        with op:
+            self.transport.run(op, sink=got.append, source=source, restart=got.clear)
+            return op, b"".join(got)
+
+    def names(self, path):
+        with self.session.list(path) as op:
+            self.transport.run(op)
+            return sorted(entry.client_name for entry in op.entries())
+
+    def test_every_command(self):
+        content = os.urandom(300000)
+        self.run_op(self.session.mkdir("/new"))
+        op = self.session.write("/new/a{slash}b{x0a}", len(content))
+        op.set_md5(hashlib.md5(content).hexdigest())
+        self.run_op(op, content)
+        self.assertEqual(self.names("/new"), ["a{slash}b{x0a}"])
+        _, got = self.run_op(self.session.read("/new/a{slash}b{x0a}"))
+        self.assertEqual(got, content)
+        _, got = self.run_op(self.session.read("/new/a{slash}b{x0a}", 1000, 10))
+        self.assertEqual(got, content[1000:1010])
+        self.run_op(self.session.rename("/new/a{slash}b{x0a}", "/new/c.txt"))
+        self.run_op(self.session.write("/new/c.txt", 3), b"new")
+        _, got = self.run_op(self.session.read("/new/c.txt"))
+        self.assertEqual(got, b"new")
+        _, got = self.run_op(self.session.read("/Notes{export-gdoc}.pdf"))
+        self.assertEqual(got, b"the notes\n")
+        with self.assertRaises(DriveError) as refused:
+            self.run_op(self.session.rmdir("/new"))
+        self.assertEqual(refused.exception.code, 550)
+        self.run_op(self.session.delete("/new/c.txt"))
+        self.run_op(self.session.rmdir("/new"))
+        self.assertNotIn("new", self.names("/"))
+        self.assertEqual(len(self.names("/docs")), 30)
+
+    def test_a_lost_create_answer_makes_one_folder(self):
+        self.faults({"method": "POST", "path": "^/drive/v3/files$", "cut": "answer"})
+        self.run_op(self.session.mkdir("/once"))
+        self.assertEqual(self.names("/").count("once"), 1)
+        self.run_op(self.session.rmdir("/once", permanent=True))
+
+    def test_hostile_answers_fail(self):
+        cases = [
+            ({"path": "^/drive/v3/files$", "repeat_page_token": True, "times": 0}, self.session.list, "/docs"),
+            ({"path": "^/drive/v3/files$", "page_overflow": 5, "times": 0}, self.session.list, "/docs"),
+            ({"path": "^/drive/v3/files/1Big", "query": "alt=media", "content_range": "bytes 0-1/700000"},
+             lambda p: self.session.read(p, 5, 10), "/big.bin"),
+        ]
+        for rule, make, path in cases:
+            with self.subTest(rule=rule):
+                self.control("DELETE", "/emulator/faults")
+                self.faults(rule)
+                self.session.forget()
+                with self.assertRaises(DriveError) as failed:
+                    self.run_op(make(path))
+                self.assertEqual(failed.exception.code, 451, failed.exception.lines)
+                self.assertNotIn("\r", failed.exception.line)
+
+    def test_a_200_to_a_range_is_skipped_here(self):
+        self.faults({"path": "^/drive/v3/files/1Big", "ignore_range": True})
+        _, whole = self.run_op(self.session.read("/big.bin"))
+        _, part = self.run_op(self.session.read("/big.bin", 300000, 1000))
+        self.assertEqual(part, whole[300000:301000])
+
+    def test_a_refused_token_is_asked_again(self):
+        tokens = iter(["stale", TOKEN])
+        transport = Transport(self.url, token=lambda: next(tokens), timeout=20)
+        with self.session.stat("/big.bin") as op:
+            transport.run(op)
+            self.assertEqual(op.file().size, 700000)
+        transport.close()
+
+
+if __name__ == "__main__":
+    unittest.main()
