@@ -2361,15 +2361,22 @@ char *ostrel_google_drive_reply(ostrel_result_t result, int *codep, bool details
     char *const friendly = code > 0 ? nullptr : ostrel_error_print_friendly(error);
     const Owned<char> owned_friendly(friendly);
     const char *const gd_details = ostrel_google_drive_error_get_info(error, "GD-Details");
+    const char *const gd_path = ostrel_google_drive_error_get_info(error, "GD-Path");
     const size_t count = details ? ostrel_google_drive_error_get_info_count(error) : 0;
     const ExactText text = exact_text([&](auto &out) {
         const char *sep = "";
-        for (const char *part : {error_code, message, static_cast<const char *>(friendly)}) {
+        for (const char *part : {error_code, gd_path != nullptr ? nullptr : message, static_cast<const char *>(friendly)}) {
             if (part != nullptr && part[0] != '\0') {
                 out.put(sep);
                 put_printable(out, part);
                 sep = ": ";
             }
+        }
+        if (gd_path != nullptr) {  // the whole client path, not the element a lookup named
+            out.put(sep);
+            out.put("GridFTP-Path: ");
+            put_printable(out, gd_path);
+            sep = ": ";
         }
         if (!details && gd_details != nullptr) {
             out.put(sep);

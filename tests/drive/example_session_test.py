@@ -1,0 +1,72 @@
+#!/usr/bin/env python3
+"""examples/session.c, the example plug-in's nine commands, against the Drive
+emulator on 127.0.0.1 (started and always stopped here).
+Usage: example_session_test.py EXAMPLE"""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+EMULATOR = os.path.join(HERE, "emulator.py")
+TREE = os.path.join(HERE, "..", "..", "examples", "my-drive-tree.json")
+EXAMPLE = None
+
+
+class Example(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.emulator = subprocess.Popen([sys.executable, EMULATOR, "--tree", TREE, "--max-seconds", "100"],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        line = cls.emulator.stdout.readline()
+        cls.emulator.stdout.close()
+        if not line.startswith("PORT "):
+            cls.emulator.kill()
+            raise RuntimeError("the emulator did not start: %r" % line)
+        cls.url = "http://127.0.0.1:%d" % int(line.split()[1])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.emulator.stdin.close()
+        try:
+            cls.emulator.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            cls.emulator.kill()
+            cls.emulator.wait()
+
+    def command(self, *args, token="emulator-token"):
+        done = subprocess.run([EXAMPLE, self.url, token] + list(args), capture_output=True, timeout=60)
+        return done.returncode, done.stdout.decode()
+
+    def test_the_nine_commands(self):
+        with tempfile.NamedTemporaryFile() as local:
+            local.write(b"hello\n")
+            local.flush()
+            steps = [
+                (("LIST", "/"), 0, "226 Listed\nProjects\n"),
+                (("STOR", "/h.txt", local.name), 0, "226 Stored\n"),
+                (("RETR", "/h.txt"), 0, "hello\n226 Sent\n"),
+                (("RETR", "/h.txt", "3"), 0, "lo\n226 Sent\n"),
+                (("SIZE", "/h.txt"), 0, "213 6\n"),
+                (("MDTM", "/h.txt"), 0, "213 "),
+                (("MKD", "/dd"), 0, "257 Created\n"),
+                (("RNFR", "/h.txt", "/dd/h2.txt"), 0, "250 Renamed\n"),
+                (("RMD", "/dd"), 1, "550 FOLDER_NOT_EMPTY: GridFTP-Path: /dd: The folder is not empty\n"),
+                (("DELE", "/dd/h2.txt"), 0, "250 Deleted (in the trash)\n"),
+                (("RMD", "/dd"), 0, "250 Removed\n"),
+                (("RETR", "/nothing"), 1, "550 PATH_NOT_FOUND: GridFTP-Path: /nothing: No file in the folder has this name\n"),
+            ]
+            for args, status, start in steps:
+                with self.subTest(args=args):
+                    got_status, out = self.command(*args)
+                    self.assertEqual(got_status, status, out)
+                    self.assertTrue(out.startswith(start), out)
+        status, out = self.command("LIST", "/", token="refused")
+        self.assertEqual((status, out.split(":")[0]), (1, "530 NOT_AUTHORIZED"))
+
+
+if __name__ == "__main__":
+    EXAMPLE = sys.argv.pop(1)
+    unittest.main()
