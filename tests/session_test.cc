@@ -42,7 +42,7 @@ struct Outcome {
 // The caller's one loop, as a plug-in writes it; a 530 is met with a
 // fresh token (nothing to do here) up to three times.
 Outcome drive(DriveModel &model, ostrel_google_drive_op_t *op, const std::string &content = "",
-              const Fault &fault = nullptr, size_t limit = 100000)
+              const Fault &fault = nullptr, uint64_t now = 0, size_t limit = 100000)
 {
     Outcome out;
     int refused_tokens = 0;
@@ -65,8 +65,8 @@ Outcome drive(DriveModel &model, ostrel_google_drive_op_t *op, const std::string
             bool deliver = false;
             uint64_t skip = 0;
             uint64_t count = 0;
-            fed = ostrel_google_drive_op_feed_head(op, served.status, served.headers.c_str(), 0, 0, &deliver, &skip,
-                                                   &count);
+            fed = ostrel_google_drive_op_feed_head(op, served.status, served.headers.c_str(), 0, now, &deliver,
+                                                   &skip, &count);
             if (fed == OSTREL_SUCCESS && deliver) {
                 if (skip < served.body.size()) {
                     out.content += served.body.substr(skip, count);
@@ -80,7 +80,7 @@ Outcome drive(DriveModel &model, ostrel_google_drive_op_t *op, const std::string
             }
         } else {
             fed = ostrel_google_drive_op_feed(op, served.status, served.headers.c_str(), served.body.data(),
-                                              served.body.size(), 0, 0);
+                                              served.body.size(), 0, now);
         }
         if (fed != OSTREL_SUCCESS) {
             const int code = ostrel_gfs_error_get_ftp_response_code(ostrel_error_peek(fed));
@@ -138,7 +138,7 @@ protected:
         case get: made = ostrel_google_drive_op_get(session, path.c_str(), now, &op); break;
         }
         EXPECT_EQ(made, OSTREL_SUCCESS);
-        Outcome out = drive(model, op, content, fault);
+        Outcome out = drive(model, op, content, fault, now);
         names.clear();
         for (size_t i = 0; i < ostrel_google_drive_op_entry_count(op); ++i) {
             names.push_back(ostrel_google_drive_op_entry_name(op, i));
@@ -504,6 +504,38 @@ TEST_F(Session, ReadsResumeAndSkip)
     EXPECT_EQ(out.content, "url\":");
 }
 
+// Others' changes are seen once the listing is older than the bound set.
+TEST_F(Session, OthersChangesAreSeenWithinTheBound)
+{
+    ostrel_google_drive_session_set_limits(session, 3, 1000, 0, 0);
+    EXPECT_OK(run(list, "/"));
+    const size_t asked = model.requests;
+    model.add("0Root", "theirs");
+    now += 999;
+    EXPECT_OK(run(list, "/"));
+    EXPECT_EQ(model.requests, asked);  // believed: no request
+    EXPECT_TRUE(names.empty());
+    now += 2;
+    EXPECT_OK(run(list, "/"));
+    EXPECT_EQ(names, std::vector<std::string>{"theirs"});
+}
+
+// A cut export is never spliced: without leave to start again, the read fails.
+TEST_F(Session, ACutExportFailsWhenTheCallerCannotDiscard)
+{
+    model.add("0Root", "Notes", DOC);
+    ASSERT_EQ(ostrel_google_drive_export_set_config("pdf", nullptr, nullptr, nullptr), OSTREL_SUCCESS);
+    ostrel_google_drive_op_t *op = nullptr;
+    ASSERT_EQ(ostrel_google_drive_op_read(session, "/Notes{export-gdoc}.pdf", 0, 0, false, now, &op), OSTREL_SUCCESS);
+    const Outcome out = drive(model, op, "", [](size_t, const ostrel_google_drive_request_t &r, Served &, bool *cut) {
+        *cut = std::strstr(r.url, "/export") != nullptr;
+    });
+    ostrel_google_drive_op_free(op);
+    EXPECT_EQ(out.code(), 426);
+    EXPECT_EQ(out.error_code(), "TRANSFER_ABORTED");
+    OwnedError drop(out.result);
+}
+
 // A create whose answer was lost is asked again with the same id: Drive
 // refuses the id in use, and the file of that id is the first attempt's.
 TEST_F(Session, ALostCreateAnswerMakesOneFolder)
@@ -607,7 +639,10 @@ TEST_F(Session, RandomAnswersEndWithinTheBound)
         for (const std::string &url : out.urls) {
             EXPECT_EQ(url.rfind(DriveModel::base_url, 0), 0u) << url;
         }
-        EXPECT_LT(out.requests, 2000u);
+        // The bound the header documents: a = 2, P = 3, d = 2 + 2 paths' elements.
+        const size_t a = 2;
+        const size_t bound = a * (2 + (2 + 2 + 2) * (3 + 1)) + 3 * a + a * (2 + 3 / 65536) + a * (3 + 3 / 262144);
+        EXPECT_LE(out.requests, bound) << round;
         OwnedError drop(out.result);
     }
 }
