@@ -1361,6 +1361,7 @@ ostrel_result_t ostrel_google_drive_session_create(const char *base_url, const c
                                                    ostrel_google_drive_session_t **sessionp) OSTREL_NOTHROW;
 /**
  * @brief Sets the session's limits; 0 keeps a value's default.
+ * @param session required.
  * @param attempts tries of one request (OSTREL_GOOGLE_DRIVE_RETRY_ATTEMPTS).
  * @param cache_age_ms how long a listing is believed (OSTREL_GOOGLE_DRIVE_CACHE_AGE_MS);
  * UINT64_MAX believes listings until the session's own writes change them.
@@ -1473,6 +1474,7 @@ ostrel_result_t ostrel_google_drive_op_get(ostrel_google_drive_session_t *sessio
 
 /**
  * @brief The next request to send.
+ * @param op required.
  * @param requestp receives the request, owned by the operation until the
  * next feed or free; NULL when the operation has ended, and the result is
  * then its outcome (OSTREL_SUCCESS, or the error, given once; later calls
@@ -1490,6 +1492,7 @@ ostrel_result_t ostrel_google_drive_op_next(ostrel_google_drive_op_t *op,
 bool ostrel_google_drive_op_streams(const ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
 /**
  * @brief Feeds the whole answer to the pending request.
+ * @param op required.
  * @param status the HTTP status; 0 when no answer came.
  * @param headers the answer's header block ("Name: value" lines, CR LF or
  * LF; a status line is skipped), or NULL.
@@ -1504,11 +1507,15 @@ ostrel_result_t ostrel_google_drive_op_feed(ostrel_google_drive_op_t *op, int st
                                             uint64_t now_ms) OSTREL_NOTHROW;
 /**
  * @brief Feeds the status and headers of a streamed answer.
+ * @param op required.
+ * @param status, headers, random_ms, now_ms as for ostrel_google_drive_op_feed().
  * @param deliverp receives true when the body is content: drop its first
  * *skipp bytes, pass on at most *countp (UINT64_MAX: all the rest), then
  * call ostrel_google_drive_op_feed_end(); false when it is not: collect the
  * body (an error's, short) and give it with ostrel_google_drive_op_feed_body().
- * Required, as are skipp and countp.
+ * Required.
+ * @param skipp receives the bytes to drop; required.
+ * @param countp receives the bytes to pass on; required.
  * @return as ostrel_google_drive_op_feed().
  */
 ostrel_result_t ostrel_google_drive_op_feed_head(ostrel_google_drive_op_t *op, int status, const char *headers,
@@ -1519,6 +1526,7 @@ ostrel_result_t ostrel_google_drive_op_feed_body(ostrel_google_drive_op_t *op, c
                                                  size_t length) OSTREL_NOTHROW;
 /**
  * @brief The end of a streamed body.
+ * @param op required.
  * @param received the body's bytes the caller received, skipped ones included.
  * @param complete whether the body ended as its framing says (its
  * Content-Length reached, or the chunked encoding's last chunk), rather
