@@ -76,6 +76,9 @@ TEST_F(DriveAnswer, ErrorTable)
         {501, drive_error("notImplemented"), 451, "DRIVE_ERROR", false, "m", "notImplemented"},
         {409, "", 451, "DRIVE_ERROR", false, "An empty answer", nullptr},
         {302, "", 451, "DRIVE_ERROR", false, "An empty answer", nullptr},
+        {199, "", 451, "DRIVE_ERROR", false, "An empty answer", nullptr},
+        {502, "ok\r\n226 forged\r\n", 451, "DRIVE_UNAVAILABLE", true,
+         "An answer that is not Drive's error: \"ok\\x0d\\x0a226 forged\\x0d\\x0a\"", nullptr},
         {-1, std::string(300, 'x'), 451, "DRIVE_ERROR", false, nullptr, nullptr},
     };
     for (const ErrorCase &c : cases) {

@@ -433,6 +433,14 @@ TEST_F(Session, HostileAnswersAreRefused)
              }
          },
          "went back"},
+        {"an upload Range that is not one", write, "/up",
+         [](size_t, const ostrel_google_drive_request_t &r, Served &s, bool *) {
+             if (std::strcmp(r.method, "PUT") == 0) {
+                 s.status = 308;
+                 s.headers = "Range: bytes=0-3x\r\n";
+             }
+         },
+         "Range header"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -453,6 +461,35 @@ TEST_F(Session, HostileAnswersAreRefused)
             EXPECT_EQ(url.rfind(DriveModel::base_url, 0), 0u) << url;
         }
         EXPECT_LT(out.requests, 50u);
+    }
+}
+
+// A narrow query Drive refuses, or answers with a file of another folder,
+// is settled by the whole folder's listing.
+TEST_F(Session, NarrowAnswersNotBelievedFallBackToTheFolder)
+{
+    const std::string folder = model.add("0Root", "f", folder_type);
+    model.add(folder, "wanted");
+    const std::string elsewhere = model.add("0Root", "wanted");
+    for (const int status : {400, 200}) {
+        SCOPED_TRACE(status);
+        ostrel_google_drive_session_forget(session);
+        size_t whole = 0;
+        const Outcome out = run(stat, "/f/wanted", "", [&](size_t, const ostrel_google_drive_request_t &r, Served &s,
+                                                           bool *) {
+            const std::string url = r.url;
+            const bool narrow = url.find("name%20%3D") != std::string::npos && url.find(folder) != std::string::npos;
+            whole += url.find("name%20%3D") == std::string::npos && url.find("q=") != std::string::npos;
+            if (narrow && status == 400) {
+                s.status = 400;
+                s.body = "{\"error\": {\"code\": 400, \"message\": \"Invalid Value\"}}";
+            } else if (narrow) {  // a file of the root, as if it were the folder's
+                s.body = "{\"files\": [{\"id\": \"" + elsewhere + "\", \"name\": \"wanted\", \"parents\": [\"0Root\"]}]}";
+            }
+        });
+        EXPECT_OK(out);
+        EXPECT_NE(last_id, elsewhere);
+        EXPECT_EQ(whole, 1u);
     }
 }
 
