@@ -202,7 +202,7 @@ int main(int argc, char **argv)
         fwrite(stub != NULL ? stub : "", 1, length, stdout);
     } else if (strcmp(command, "STOR") == 0 && argc > 5 && (t.in = fopen(argv[5], "rb")) != NULL) {
         fseek(t.in, 0, SEEK_END);
-        ostrel_google_drive_op_write(session, path, (uint64_t) ftell(t.in), now_ms(), &op);
+        ostrel_google_drive_op_write(session, path, (uint64_t) ftell(t.in), OSTREL_GOOGLE_DRIVE_NO_TIME, now_ms(), &op);
         failed = finish(op, &t, "226 Stored");
         fclose(t.in);
     } else if (strcmp(command, "DELE") == 0) {

@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     case 0: (void) ostrel_google_drive_op_stat(session, path, 0, &op); break;
     case 1: (void) ostrel_google_drive_op_list(session, path, 0, &op); break;
     case 2: (void) ostrel_google_drive_op_read(session, path, a, b, (a & 1) != 0, 0, &op); break;
-    case 3: (void) ostrel_google_drive_op_write(session, path, a, 0, &op); break;
+    case 3: (void) ostrel_google_drive_op_write(session, path, a, OSTREL_GOOGLE_DRIVE_NO_TIME, 0, &op); break;
     case 4: (void) ostrel_google_drive_op_mkdir(session, path, 0, &op); break;
     case 5: (void) ostrel_google_drive_op_rename(session, path, other, 0, &op); break;
     case 6: (void) ostrel_google_drive_op_delete(session, path, (a & 1) != 0, 0, &op); break;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "drive_answer.h"
 #include "drive_request.h"
 #include "error_shapes.h"
 #include "exact_text.h"
@@ -247,6 +248,14 @@ void take_capabilities(const json_t *resource, Metadata *file) noexcept
     }
 }
 
+[[nodiscard]] ostrel::gdc::Extra extra_of(const json_t *resource) noexcept
+{
+    ostrel::gdc::Extra extra;
+    extra.capabilities = ostrel_google_drive_capabilities(resource);
+    ostrel_google_drive_resource_times(resource, &extra.modified_ms, &extra.created_ms);
+    return extra;
+}
+
 // The answer's body as JSON; on failure a 451 saying where it breaks.
 [[nodiscard]] ostrel_result_t load_answer(const char *body, size_t length, const char *what, json_t **jsonp) noexcept
 {
@@ -312,7 +321,7 @@ void take_capabilities(const json_t *resource, Metadata *file) noexcept
 
 // Each resource's JSON is released once read, so its memory serves the
 // next records: a page costs about the larger of the two, not their sum.
-[[nodiscard]] ostrel_result_t read_files(json_t *files, Page *page) noexcept
+[[nodiscard]] ostrel_result_t read_files(json_t *files, Page *page, ostrel::gdc::Extra *extras) noexcept
 {
     const size_t count = json_array_size(files);
     if (count == 0) {
@@ -330,6 +339,9 @@ void take_capabilities(const json_t *resource, Metadata *file) noexcept
             result = refuse(page, i, resource, "not a JSON object", OSTREL_SUCCESS);
         } else if ((result = ostrel_google_metadata_parse(resource, &page->files[page->file_count]))
                    == OSTREL_SUCCESS) {
+            if (extras != nullptr) {
+                extras[page->file_count] = extra_of(resource);
+            }
             take_capabilities(resource, &page->files[page->file_count++]);
         } else if (errno != ENOMEM) {
             result = refuse(page, i, resource, nullptr, result);
@@ -344,16 +356,21 @@ void take_capabilities(const json_t *resource, Metadata *file) noexcept
 
 }  // namespace
 
-ostrel_result_t ostrel_google_drive_page_parse(const char *body, size_t length, ostrel_google_drive_page_t *page) noexcept
+namespace ostrel::gdc {
+
+ostrel_result_t page_parse(const char *body, size_t length, ostrel_google_drive_page_t *page, Extra **extrasp) noexcept
 {
-    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
     OSTREL_GDC_REQUIRE(body != NULL || length == 0);
     OSTREL_GDC_REQUIRE(page != NULL);
     *page = Page{};
+    if (extrasp != nullptr) {
+        *extrasp = nullptr;
+    }
     json_t *json = nullptr;
     ostrel_result_t result = load_answer(body, length, "The files.list page", &json);
     json_t *files = json_object_get(json, "files");
     const json_t *token = json_object_get(json, "nextPageToken");
+    Owned<Extra> extras;
     if (result != OSTREL_SUCCESS) {
     } else if (files != nullptr && !json_is_array(files)) {
         result = bad_answer_error("The files.list page's \"files\" is not an array");
@@ -361,9 +378,13 @@ ostrel_result_t ostrel_google_drive_page_parse(const char *body, size_t length, 
         result = bad_answer_error("The files.list page's \"nextPageToken\" is not a text");
     } else if (token != nullptr && (page->next_page_token = mem_strdup(json_string_value(token))) == nullptr) {
         result = system_error("malloc");
+    } else if (extrasp != nullptr && json_array_size(files) != 0
+               && (extras.reset(static_cast<Extra *>(mem_calloc(json_array_size(files), sizeof(Extra)))),
+                   extras == nullptr)) {
+        result = system_error("malloc");
     } else {
         page->incomplete_search = json_is_true(json_object_get(json, "incompleteSearch"));
-        result = read_files(files, page);
+        result = read_files(files, page, extras.get());
     }
     json_decref(json);
     if (result != OSTREL_SUCCESS) {
@@ -372,7 +393,39 @@ ostrel_result_t ostrel_google_drive_page_parse(const char *body, size_t length, 
         OSTREL_GOOGLE_DRIVE_DEBUG_LINE(OSTREL_GOOGLE_DRIVE_LEVEL_DEBUG, "%zu files, %zu refused, %s\n",
                                        page->file_count, page->refusal_count,
                                        page->next_page_token != nullptr ? "more pages" : "the last page");
+        if (extrasp != nullptr) {
+            *extrasp = extras.release();
+        }
     }
+    return result;
+}
+
+ostrel_result_t file_parse(const char *body, size_t length, ostrel_google_metadata_t *file, Extra *extra) noexcept
+{
+    OSTREL_GDC_REQUIRE(body != NULL || length == 0);
+    OSTREL_GDC_REQUIRE(file != NULL);
+    *file = Metadata{};
+    json_t *json = nullptr;
+    ostrel_result_t result = load_answer(body, length, "The file resource", &json);
+    if (result == OSTREL_SUCCESS) {
+        result = ostrel_google_metadata_parse(json, file);
+    }
+    if (result == OSTREL_SUCCESS) {
+        take_capabilities(json, file);
+        if (extra != nullptr) {
+            *extra = extra_of(json);
+        }
+    }
+    json_decref(json);
+    return result;
+}
+
+}  // namespace ostrel::gdc
+
+ostrel_result_t ostrel_google_drive_page_parse(const char *body, size_t length, ostrel_google_drive_page_t *page) noexcept
+{
+    OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
+    const ostrel_result_t result = ostrel::gdc::page_parse(body, length, page, nullptr);
     OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
     return result;
 }
@@ -398,18 +451,7 @@ void ostrel_google_drive_page_destroy(ostrel_google_drive_page_t *page) noexcept
 ostrel_result_t ostrel_google_drive_file_parse(const char *body, size_t length, ostrel_google_metadata_t *file) noexcept
 {
     OSTREL_GOOGLE_DRIVE_TRACE_ENTER();
-    OSTREL_GDC_REQUIRE(body != NULL || length == 0);
-    OSTREL_GDC_REQUIRE(file != NULL);
-    *file = Metadata{};
-    json_t *json = nullptr;
-    ostrel_result_t result = load_answer(body, length, "The file resource", &json);
-    if (result == OSTREL_SUCCESS) {
-        result = ostrel_google_metadata_parse(json, file);
-    }
-    if (result == OSTREL_SUCCESS) {
-        take_capabilities(json, file);
-    }
-    json_decref(json);
+    const ostrel_result_t result = ostrel::gdc::file_parse(body, length, file, nullptr);
     OSTREL_GOOGLE_DRIVE_TRACE_EXIT_RESULT(result);
     return result;
 }

@@ -7,12 +7,14 @@
 #include <coroutine>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <string_view>
 
 #include <jansson.h>
 
 #include "api.h"
+#include "drive_answer.h"
 #include "drive_request.h"
 #include "error_shapes.h"
 #include "exact_text.h"
@@ -33,6 +35,7 @@ using Session = ostrel_google_drive_session_t;
 constexpr std::string_view folder_type = "application/vnd.google-apps.folder";
 constexpr uint64_t min_read_progress = 65536;
 constexpr size_t id_batch = 10;
+constexpr size_t max_page_body = 32u << 20;
 
 // A malloc'ed array of plain C records; the owner destroys what they hold.
 template <class T>
@@ -93,30 +96,36 @@ public:
             ostrel_google_metadata_destroy(&items[i]);
         }
         items.clear();
+        extras.clear();
     }
     // Takes record over (it is emptied), or leaves it to the caller.
-    [[nodiscard]] bool take(Metadata *record) noexcept
+    [[nodiscard]] bool take(Metadata *record, const Extra &extra) noexcept
     {
+        if (!extras.push(extra)) {
+            return false;
+        }
         if (!items.push(*record)) {
+            extras.erase(extras.size() - 1);
             return false;
         }
         *record = Metadata{};
         return true;
     }
-    [[nodiscard]] bool copy(const Metadata &record) noexcept
+    [[nodiscard]] bool copy(const Metadata &record, const Extra &extra) noexcept
     {
         Metadata copy{};
         if (ostrel_google_metadata_copy(&copy, &record) != OSTREL_SUCCESS) {
             ostrel_google_metadata_destroy(&copy);
             return false;
         }
-        if (!take(&copy)) {
+        if (!take(&copy, extra)) {
             ostrel_google_metadata_destroy(&copy);
             return false;
         }
         return true;
     }
     Vec<Metadata> items;
+    Vec<Extra> extras;  // beside each record: what facts need of its resource
 };
 
 // A result handle owned here: freed unless handed on.
@@ -217,6 +226,7 @@ private:
 struct Folder {
     char *id;
     Metadata *children;
+    Extra *extras;
     size_t count;
     uint64_t fetched_ms;
     uint64_t used;
@@ -359,6 +369,22 @@ struct Expect {
     return true;
 }
 
+// Drive's text of a time: "YYYY-MM-DDThh:mm:ss.sssZ"; false outside the
+// years 0000 to 9999.
+[[nodiscard]] bool drive_time(int64_t milliseconds, char (&out)[32]) noexcept
+{
+    const int64_t seconds = milliseconds >= 0 ? milliseconds / 1000 : -((-milliseconds + 999) / 1000);
+    const auto rest = static_cast<int>(milliseconds - seconds * 1000);
+    const auto when = static_cast<time_t>(seconds);
+    tm parts{};
+    if (gmtime_r(&when, &parts) == nullptr || parts.tm_year + 1900 < 0 || parts.tm_year + 1900 > 9999) {
+        return false;
+    }
+    const size_t n = std::strftime(out, sizeof out, "%Y-%m-%dT%H:%M:%S", &parts);
+    std::snprintf(out + n, sizeof out - n, ".%03dZ", rest);
+    return n != 0;
+}
+
 }  // namespace
 
 struct ostrel_google_drive_session_s {
@@ -370,6 +396,7 @@ struct ostrel_google_drive_session_s {
     size_t cache_files = OSTREL_GOOGLE_DRIVE_CACHE_FILES;
     size_t page_limit = OSTREL_GOOGLE_DRIVE_PAGE_LIMIT;
     Metadata root{};
+    Extra root_extra;
     bool root_known = false;
     Vec<Folder> folders;
     size_t cached_files = 0;
@@ -393,6 +420,7 @@ struct ostrel_google_drive_session_s {
             ostrel_google_metadata_destroy(&folder.children[k]);
         }
         std::free(folder.children);
+        std::free(folder.extras);
         std::free(folder.id);
         cached_files -= folder.count;
         folders.erase(index);
@@ -450,12 +478,13 @@ struct ostrel_google_drive_session_s {
             drop(oldest);
         }
         char *id = mem_strdup(folder_id);
-        Folder folder = {id, records->items.data(), count, now_ms, ++uses};
+        Folder folder = {id, records->items.data(), records->extras.data(), count, now_ms, ++uses};
         if (id == nullptr || !folders.push(folder)) {
             std::free(id);
             return;
         }
         (void) records->items.release();
+        (void) records->extras.release();
         cached_files += count;
     }
 
@@ -471,6 +500,7 @@ struct ostrel_google_drive_session_s {
                 ostrel_google_metadata_destroy(&folder->children[k]);
                 std::memmove(static_cast<void *>(folder->children + k), folder->children + k + 1,
                              (folder->count - k - 1) * sizeof(Metadata));
+                std::memmove(folder->extras + k, folder->extras + k + 1, (folder->count - k - 1) * sizeof(Extra));
                 --folder->count;
                 --cached_files;
                 return;
@@ -478,7 +508,7 @@ struct ostrel_google_drive_session_s {
         }
     }
 
-    void cache_add(const char *folder_id, const Metadata &record) noexcept
+    void cache_add(const char *folder_id, const Metadata &record, const Extra &extra) noexcept
     {
         Folder *folder = find(folder_id);
         if (folder == nullptr) {
@@ -487,15 +517,20 @@ struct ostrel_google_drive_session_s {
         cache_remove(folder_id, record.id);
         Metadata copy{};
         auto *grown = static_cast<Metadata *>(mem_realloc(folder->children, (folder->count + 1) * sizeof(Metadata)));
-        if (grown == nullptr || ostrel_google_metadata_copy(&copy, &record) != OSTREL_SUCCESS) {
-            if (grown != nullptr) {
-                folder->children = grown;
-            }
+        if (grown != nullptr) {
+            folder->children = grown;
+        }
+        auto *grown_extras = static_cast<Extra *>(mem_realloc(folder->extras, (folder->count + 1) * sizeof(Extra)));
+        if (grown_extras != nullptr) {
+            folder->extras = grown_extras;
+        }
+        if (grown == nullptr || grown_extras == nullptr
+            || ostrel_google_metadata_copy(&copy, &record) != OSTREL_SUCCESS) {
             ostrel_google_metadata_destroy(&copy);
             drop(static_cast<size_t>(folder - folders.data()));  // better listed again than wrong
             return;
         }
-        folder->children = grown;
+        folder->extras[folder->count] = extra;
         folder->children[folder->count++] = copy;
         ++cached_files;
     }
@@ -506,6 +541,8 @@ namespace {
 // What a path resolved to.
 struct Resolved {
     Metadata file{};        // the file, or with to_parent the folder that holds the last element
+    Extra file_extra;
+    Extra existing_extra;
     Owned<char> parent_id;  // the folder the file was found in; NULL for the root
     Owned<char> last;            // with to_parent: the last element's client name; NULL for the root
     Metadata existing{};         // with to_parent: the file the last element names
@@ -579,6 +616,7 @@ struct ostrel_google_drive_op_s {
     bool told = false;
     Failure outcome;
     Metadata file{};
+    Extra file_extra;
     Records entries;
     Vec<char *> names;
     uint64_t bytes = 0;
@@ -589,6 +627,7 @@ struct ostrel_google_drive_op_s {
     uint64_t offset = 0;
     uint64_t length = 0;
     bool flag = false;
+    int64_t modified_ms = OSTREL_GOOGLE_DRIVE_NO_TIME;
 
     ~ostrel_google_drive_op_s()
     {
@@ -785,10 +824,10 @@ void BodyEnd::await_suspend(std::coroutine_handle<> handle) noexcept
 }
 
 // Looks a checked copy of a file resource out of the answer's body.
-[[nodiscard]] ostrel_result_t parse_file(Op *op, Metadata *record) noexcept
+[[nodiscard]] ostrel_result_t parse_file(Op *op, Metadata *record, Extra *extra = nullptr) noexcept
 {
     ostrel_google_metadata_destroy(record);
-    const ostrel_result_t result = ostrel_google_drive_file_parse(op->body.data(), op->body_length, record);
+    const ostrel_result_t result = file_parse(op->body.data(), op->body_length, record, extra);
     if (result != OSTREL_SUCCESS) {
         return result;
     }
@@ -832,8 +871,15 @@ Task list_pages(Op *op, const char *query, const char *folder_id, Records *recor
         if (result != OSTREL_SUCCESS) {
             co_return result;
         }
+        // A page of 1000 files is about a megabyte: a far larger one is not
+        // parsed into records only to be refused.
+        if (op->body_length > max_page_body) {
+            co_return op->odd("Drive sent a page far larger than a page of 1000 files");
+        }
         ostrel_google_drive_page_t page{};
-        result = ostrel_google_drive_page_parse(op->body.data(), op->body_length, &page);
+        Extra *page_extras = nullptr;
+        result = page_parse(op->body.data(), op->body_length, &page, &page_extras);
+        const Owned<Extra> owned_extras(page_extras);
         if (result != OSTREL_SUCCESS) {
             co_return result;
         }
@@ -854,7 +900,7 @@ Task list_pages(Op *op, const char *query, const char *folder_id, Records *recor
                 ++*strayp;
                 continue;
             }
-            if (!records->take(&record)) {
+            if (!records->take(&record, page_extras[i])) {
                 co_return system_error("malloc");
             }
         }
@@ -887,11 +933,13 @@ Task list_pages(Op *op, const char *query, const char *folder_id, Records *recor
 // The folder's files: the session's listing while it is believed, else
 // every page, kept for the next commands. *listingp is the session's, or
 // records' own when the folder is too large to keep.
-Task folder_files(Op *op, const char *folder_id, Records *records, const Metadata **childrenp, size_t *countp)
+Task folder_files(Op *op, const char *folder_id, Records *records, const Metadata **childrenp, const Extra **extrasp,
+                  size_t *countp)
 {
     Session *const s = op->session;
     if (Folder *cached = s->fresh(folder_id, op->now_ms)) {
         *childrenp = cached->children;
+        *extrasp = cached->extras;
         *countp = cached->count;
         co_return OSTREL_SUCCESS;
     }
@@ -909,9 +957,11 @@ Task folder_files(Op *op, const char *folder_id, Records *records, const Metadat
     s->keep(folder_id, records, op->now_ms);
     if (Folder *kept = s->find(folder_id)) {
         *childrenp = kept->children;
+        *extrasp = kept->extras;
         *countp = kept->count;
     } else {
         *childrenp = records->items.data();
+        *extrasp = records->extras.data();
         *countp = records->items.size();
     }
     co_return OSTREL_SUCCESS;
@@ -926,11 +976,13 @@ Task folder_files(Op *op, const char *folder_id, Records *records, const Metadat
 // The file client_name names in folder_id: *foundp true with a copy in
 // *recordp, false when no file has the name; errors for names lookup
 // refuses, several files, or Drive.
-Task find_child(Op *op, const char *folder_id, const char *client_name, Metadata *recordp, bool *foundp)
+Task find_child(Op *op, const char *folder_id, const char *client_name, Metadata *recordp, Extra *extrap,
+                bool *foundp)
 {
     Session *const s = op->session;
     *foundp = false;
     const Metadata *children = nullptr;
+    const Extra *extras = nullptr;
     size_t count = 0;
     Records whole;
     bool from_listing = s->fresh(folder_id, op->now_ms) != nullptr;
@@ -957,6 +1009,7 @@ Task find_child(Op *op, const char *folder_id, const char *client_name, Metadata
             size_t index = 0;
             Failure looked(ostrel_google_drive_lookup(client_name, narrow.items.data(), narrow.items.size(), &index));
             if (!looked.failed()) {
+                *extrap = narrow.extras[index];
                 co_return ostrel_google_metadata_copy(recordp, &narrow.items[index]) == OSTREL_SUCCESS
                     ? (*foundp = true, OSTREL_SUCCESS)
                     : system_error("malloc");
@@ -970,7 +1023,7 @@ Task find_child(Op *op, const char *folder_id, const char *client_name, Metadata
             }
         }
     }
-    ostrel_result_t result = co_await folder_files(op, folder_id, &whole, &children, &count);
+    ostrel_result_t result = co_await folder_files(op, folder_id, &whole, &children, &extras, &count);
     if (result != OSTREL_SUCCESS) {
         co_return result;
     }
@@ -982,6 +1035,7 @@ Task find_child(Op *op, const char *folder_id, const char *client_name, Metadata
     if (ostrel_google_metadata_copy(recordp, &children[index]) != OSTREL_SUCCESS) {
         co_return system_error("malloc");
     }
+    *extrap = extras[index];
     *foundp = true;
     co_return OSTREL_SUCCESS;
 }
@@ -1003,7 +1057,8 @@ Task root_record(Op *op)
         co_return result;
     }
     Metadata root{};
-    result = parse_file(op, &root);
+    Extra extra;
+    result = parse_file(op, &root, &extra);
     if (result != OSTREL_SUCCESS) {
         co_return result;
     }
@@ -1013,6 +1068,7 @@ Task root_record(Op *op)
     }
     ostrel_google_metadata_destroy(&s->root);
     s->root = root;
+    s->root_extra = extra;
     s->root_known = true;
     co_return OSTREL_SUCCESS;
 }
@@ -1069,6 +1125,7 @@ Task resolve(Op *op, const char *path, bool to_parent, Resolved *out)
     if (ostrel_google_metadata_copy(&current, &s->root) != OSTREL_SUCCESS) {
         co_return system_error("malloc");
     }
+    Extra current_extra = s->root_extra;
     const size_t walked = to_parent && elements.size() != 0 ? elements.size() - 1 : elements.size();
     Owned<char> parent;
     for (size_t i = 0; i < walked; ++i) {
@@ -1077,7 +1134,7 @@ Task resolve(Op *op, const char *path, bool to_parent, Resolved *out)
         }
         Metadata child{};
         bool found = false;
-        result = co_await find_child(op, current.id, elements[i], &child, &found);
+        result = co_await find_child(op, current.id, elements[i], &child, &current_extra, &found);
         if (result != OSTREL_SUCCESS) {
             ostrel_google_metadata_destroy(&child);
             co_return result;
@@ -1100,12 +1157,14 @@ Task resolve(Op *op, const char *path, bool to_parent, Resolved *out)
         if (out->last == nullptr) {
             co_return system_error("malloc");
         }
-        result = co_await find_child(op, current.id, out->last.get(), &out->existing, &out->exists);
+        result = co_await find_child(op, current.id, out->last.get(), &out->existing, &out->existing_extra,
+                                     &out->exists);
         if (result != OSTREL_SUCCESS) {
             co_return result;
         }
     }
     out->file = current;
+    out->file_extra = current_extra;
     current = Metadata{};
     out->parent_id = std::move(parent);
     co_return OSTREL_SUCCESS;
@@ -1199,7 +1258,7 @@ Task generate_id(Op *op, Owned<char> *idp)
 
 // {"id"?, "name", "mimeType"?, "parents"?[, "modifiedTime"?]} as JSON.
 [[nodiscard]] ExactText metadata_json(const char *id, const char *name, const char *mime_type,
-                                      const char *parent) noexcept
+                                      const char *parent, const char *modified = nullptr) noexcept
 {
     return exact_text([=](auto &out) {
         out.put('{');
@@ -1219,6 +1278,7 @@ Task generate_id(Op *op, Owned<char> *idp)
         field("id", id);
         field("name", name);
         field("mimeType", mime_type);
+        field("modifiedTime", modified);
         if (parent != nullptr) {
             out.put(sep);
             out.put("\"parents\": [\"");
@@ -1230,7 +1290,7 @@ Task generate_id(Op *op, Owned<char> *idp)
 }
 
 // files.get of id into *recordp: *foundp false for a 404.
-Task get_file(Op *op, const char *id, Metadata *recordp, bool *foundp)
+Task get_file(Op *op, const char *id, Metadata *recordp, bool *foundp, Extra *extra = nullptr)
 {
     *foundp = false;
     Request *made = nullptr;
@@ -1246,7 +1306,7 @@ Task get_file(Op *op, const char *id, Metadata *recordp, bool *foundp)
         }
         co_return result;
     }
-    result = parse_file(op, recordp);
+    result = parse_file(op, recordp, extra);
     if (result == OSTREL_SUCCESS && std::strcmp(id, "root") != 0 && std::strcmp(recordp->id, id) != 0) {
         ostrel_google_metadata_destroy(recordp);
         co_return op->odd("Drive answered with another file than the one asked for");
@@ -1261,6 +1321,7 @@ Task stat_op(Op *op)
     ostrel_result_t result = co_await resolve(op, op->path.get(), false, &r);
     if (result == OSTREL_SUCCESS) {
         op->file = r.file;
+        op->file_extra = r.file_extra;
         r.file = Metadata{};
     }
     co_return result;
@@ -1269,7 +1330,7 @@ Task stat_op(Op *op)
 Task get_op(Op *op)
 {
     bool found = false;
-    ostrel_result_t result = co_await get_file(op, op->path.get(), &op->file, &found);
+    ostrel_result_t result = co_await get_file(op, op->path.get(), &op->file, &found, &op->file_extra);
     if (result == OSTREL_SUCCESS && !found) {
         result = op->odd("No file has this id", 550, "PATH_NOT_FOUND");
     }
@@ -1284,19 +1345,20 @@ Task list_op(Op *op)
         co_return result;
     }
     if (!is_folder(r.file)) {
-        if (!op->entries.copy(r.file)) {
+        if (!op->entries.copy(r.file, r.file_extra)) {
             co_return system_error("malloc");
         }
     } else {
         Records whole;
         const Metadata *children = nullptr;
+        const Extra *extras = nullptr;
         size_t count = 0;
-        result = co_await folder_files(op, r.file.id, &whole, &children, &count);
+        result = co_await folder_files(op, r.file.id, &whole, &children, &extras, &count);
         if (result != OSTREL_SUCCESS) {
             co_return result;
         }
         for (size_t i = 0; i < count; ++i) {
-            if (!op->entries.copy(children[i])) {
+            if (!op->entries.copy(children[i], extras[i])) {
                 co_return system_error("malloc");
             }
         }
@@ -1336,6 +1398,7 @@ Task read_op(Op *op)
         co_return result;
     }
     op->file = r.file;
+    op->file_extra = r.file_extra;
     r.file = Metadata{};
     const Metadata &file = op->file;
     const char *export_mime = nullptr;
@@ -1480,6 +1543,15 @@ Task read_op(Op *op)
     return true;
 }
 
+// Whether Drive's record shows the time it was given, to the millisecond.
+[[nodiscard]] bool same_time(const Metadata &record, const Extra &extra, int64_t milliseconds) noexcept
+{
+    const int64_t seconds = milliseconds >= 0 ? milliseconds / 1000 : -((-milliseconds + 999) / 1000);
+    const auto rest = static_cast<int>(milliseconds - seconds * 1000);
+    return record.modified_time_set && static_cast<int64_t>(record.modified_time) == seconds
+           && (extra.modified_ms == rest || (extra.modified_ms == -1 && rest == 0));
+}
+
 Task write_op(Op *op)
 {
     Session *const s = op->session;
@@ -1513,18 +1585,27 @@ Task write_op(Op *op)
     }
     op->budget += s->attempts * (3 + total / OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_UNIT);
     const char *const parent = r.file.id;
+    char modified[32] = {};
+    const bool timed = op->modified_ms != OSTREL_GOOGLE_DRIVE_NO_TIME;
+    if (timed && !drive_time(op->modified_ms, modified)) {
+        co_return op->odd("The modification time is outside the years 0000 to 9999", 501, "BAD_TIME");
+    }
     for (unsigned restarts = 0;; ++restarts) {
         // The session.
         Request *made = nullptr;
         ostrel_result_t built = OSTREL_SUCCESS;
         if (r.exists) {
-            built = request_api("PATCH", s->base_url.get(), "/upload/drive/v3/files/", r.existing.id, {},
-                                {{"uploadType", "resumable"},
-                                 {"fields", OSTREL_GOOGLE_DRIVE_FILE_FIELDS},
-                                 {"supportsAllDrives", "true"}},
-                                "{}", &made);
+            const ExactText body = metadata_json(nullptr, nullptr, nullptr, nullptr, timed ? modified : nullptr);
+            const Owned<char> owned(body.text);
+            built = body.text == nullptr ? system_error("malloc")
+                                         : request_api("PATCH", s->base_url.get(), "/upload/drive/v3/files/",
+                                                       r.existing.id, {},
+                                                       {{"uploadType", "resumable"},
+                                                        {"fields", OSTREL_GOOGLE_DRIVE_FILE_FIELDS},
+                                                        {"supportsAllDrives", "true"}},
+                                                       body.text, &made);
         } else {
-            const ExactText body = metadata_json(new_id.get(), name.get(), nullptr, parent);
+            const ExactText body = metadata_json(new_id.get(), name.get(), nullptr, parent, timed ? modified : nullptr);
             const Owned<char> owned(body.text);
             built = body.text == nullptr ? system_error("malloc")
                                          : request_api("POST", s->base_url.get(), "/upload/drive/v3/files", {}, {},
@@ -1603,7 +1684,7 @@ Task write_op(Op *op)
                 continue;
             }
             // The file.
-            result = parse_file(op, &op->file);
+            result = parse_file(op, &op->file, &op->file_extra);
             if (result != OSTREL_SUCCESS) {
                 co_return result;
             }
@@ -1655,8 +1736,52 @@ Task write_op(Op *op)
         const Owned<char> owned(details.text);
         co_return details.text == nullptr ? system_error("malloc") : op->odd(details.text);
     }
+    if (timed && !same_time(stored, op->file_extra, op->modified_ms)) {
+        co_return op->odd("Drive did not keep the modification time it was given");
+    }
     op->bytes = total;
-    s->cache_add(parent, stored);
+    s->cache_add(parent, stored, op->file_extra);
+    co_return OSTREL_SUCCESS;
+}
+
+// MFMT: the file's modifiedTime, checked as Drive keeps it.
+Task time_op(Op *op)
+{
+    Session *const s = op->session;
+    Resolved r;
+    ostrel_result_t result = co_await resolve(op, op->path.get(), false, &r);
+    if (result != OSTREL_SUCCESS) {
+        co_return result;
+    }
+    char modified[32] = {};
+    if (!drive_time(op->modified_ms, modified)) {
+        co_return op->odd("The modification time is outside the years 0000 to 9999", 501, "BAD_TIME");
+    }
+    const ExactText body = metadata_json(nullptr, nullptr, nullptr, nullptr, modified);
+    const Owned<char> owned(body.text);
+    Request *made = nullptr;
+    const ostrel_result_t built =
+        body.text == nullptr ? system_error("malloc")
+                             : request_api("PATCH", s->base_url.get(), "/drive/v3/files/", r.file.id, {},
+                                           {{"fields", OSTREL_GOOGLE_DRIVE_FILE_FIELDS}, {"supportsAllDrives", "true"}},
+                                           body.text, &made);
+    result = op->ask(built, made, {{200}});
+    if (result == OSTREL_SUCCESS) {
+        result = co_await Ask{op};
+    }
+    if (result != OSTREL_SUCCESS) {
+        co_return result;
+    }
+    result = parse_file(op, &op->file, &op->file_extra);
+    if (result != OSTREL_SUCCESS) {
+        co_return result;
+    }
+    if (std::strcmp(op->file.id, r.file.id) != 0 || !same_time(op->file, op->file_extra, op->modified_ms)) {
+        co_return op->odd("Drive did not keep the modification time it was given");
+    }
+    if (r.parent_id != nullptr) {
+        s->cache_add(r.parent_id.get(), op->file, op->file_extra);
+    }
     co_return OSTREL_SUCCESS;
 }
 
@@ -1713,7 +1838,7 @@ Task mkdir_op(Op *op)
             co_return refused.take();
         }
     } else {
-        result = parse_file(op, &op->file);
+        result = parse_file(op, &op->file, &op->file_extra);
         if (result != OSTREL_SUCCESS) {
             co_return result;
         }
@@ -1721,7 +1846,7 @@ Task mkdir_op(Op *op)
             co_return op->odd("Drive's answer is not the folder that was made");
         }
     }
-    s->cache_add(r.file.id, op->file);
+    s->cache_add(r.file.id, op->file, op->file_extra);
     co_return OSTREL_SUCCESS;
 }
 
@@ -1819,7 +1944,7 @@ Task rename_op(Op *op)
     if (result != OSTREL_SUCCESS) {
         co_return result;
     }
-    result = parse_file(op, &op->file);
+    result = parse_file(op, &op->file, &op->file_extra);
     if (result != OSTREL_SUCCESS) {
         co_return result;
     }
@@ -1828,7 +1953,7 @@ Task rename_op(Op *op)
         co_return op->odd("Drive's answer is not the file as renamed");
     }
     s->cache_remove(from.parent_id.get(), from.file.id);
-    s->cache_add(to.file.id, op->file);
+    s->cache_add(to.file.id, op->file, op->file_extra);
     co_return OSTREL_SUCCESS;
 }
 
@@ -1872,6 +1997,7 @@ Task remove_file(Op *op, Resolved *r)
         s->drop(static_cast<size_t>(own - s->folders.data()));
     }
     op->file = r->file;
+    op->file_extra = r->file_extra;
     r->file = Metadata{};
     co_return OSTREL_SUCCESS;
 }
@@ -1945,10 +2071,17 @@ Task rmdir_op(Op *op)
 }
 
 // A new operation running body(op).
+// What an operation is asked besides its paths.
+struct Inputs {
+    uint64_t offset = 0;
+    uint64_t length = 0;
+    bool flag = false;
+    int64_t modified_ms = OSTREL_GOOGLE_DRIVE_NO_TIME;
+};
+
 [[nodiscard]] ostrel_result_t start(Session *session, const char *path, const char *other_path,
                                     const char *operation, uint64_t now_ms, Task (*body)(Op *), Op **opp,
-                                    void (*setup)(Op *, uint64_t, uint64_t, bool), uint64_t a, uint64_t b,
-                                    bool flag) noexcept
+                                    Inputs inputs = {}) noexcept
 {
     OSTREL_GDC_REQUIRE(session != NULL);
     OSTREL_GDC_REQUIRE(path != NULL);
@@ -1970,9 +2103,10 @@ Task rmdir_op(Op *op)
         ostrel_google_drive_op_free(op);
         return system_error("malloc");
     }
-    if (setup != nullptr) {
-        setup(op, a, b, flag);
-    }
+    op->offset = inputs.offset;
+    op->length = inputs.length;
+    op->flag = inputs.flag;
+    op->modified_ms = inputs.modified_ms;
     size_t depth = 1;
     for (const char *c = path; *c != '\0'; ++c) {
         depth += *c == '/' ? 1 : 0;
@@ -1992,12 +2126,7 @@ Task rmdir_op(Op *op)
     return OSTREL_SUCCESS;
 }
 
-void set_range(Op *op, uint64_t offset, uint64_t length, bool flag) noexcept
-{
-    op->offset = offset;
-    op->length = length;
-    op->flag = flag;
-}
+
 
 }  // namespace
 
@@ -2071,27 +2200,35 @@ void ostrel_google_drive_session_free(ostrel_google_drive_session_t *session) no
 ostrel_result_t ostrel_google_drive_op_stat(ostrel_google_drive_session_t *session, const char *path,
                                             uint64_t now_ms, ostrel_google_drive_op_t **opp) noexcept
 {
-    return start(session, path, nullptr, "Stat of a GridFTP path", now_ms, stat_op, opp, nullptr, 0, 0, false);
+    return start(session, path, nullptr, "Stat of a GridFTP path", now_ms, stat_op, opp);
 }
 
 ostrel_result_t ostrel_google_drive_op_list(ostrel_google_drive_session_t *session, const char *path,
                                             uint64_t now_ms, ostrel_google_drive_op_t **opp) noexcept
 {
-    return start(session, path, nullptr, "Listing a GridFTP folder", now_ms, list_op, opp, nullptr, 0, 0, false);
+    return start(session, path, nullptr, "Listing a GridFTP folder", now_ms, list_op, opp);
 }
 
 ostrel_result_t ostrel_google_drive_op_read(ostrel_google_drive_session_t *session, const char *path,
                                             uint64_t offset, uint64_t length, bool can_restart, uint64_t now_ms,
                                             ostrel_google_drive_op_t **opp) noexcept
 {
-    return start(session, path, nullptr, "Reading a file", now_ms, read_op, opp, set_range, offset, length,
-                 can_restart);
+    return start(session, path, nullptr, "Reading a file", now_ms, read_op, opp, {offset, length, can_restart});
 }
 
 ostrel_result_t ostrel_google_drive_op_write(ostrel_google_drive_session_t *session, const char *path,
-                                             uint64_t size, uint64_t now_ms, ostrel_google_drive_op_t **opp) noexcept
+                                             uint64_t size, int64_t modified_ms, uint64_t now_ms,
+                                             ostrel_google_drive_op_t **opp) noexcept
 {
-    return start(session, path, nullptr, "Uploading a file", now_ms, write_op, opp, set_range, 0, size, false);
+    return start(session, path, nullptr, "Uploading a file", now_ms, write_op, opp, {0, size, false, modified_ms});
+}
+
+ostrel_result_t ostrel_google_drive_op_set_time(ostrel_google_drive_session_t *session, const char *path,
+                                                int64_t modified_ms, uint64_t now_ms,
+                                                ostrel_google_drive_op_t **opp) noexcept
+{
+    return start(session, path, nullptr, "Setting a file's modification time", now_ms, time_op, opp,
+                 {0, 0, false, modified_ms});
 }
 
 void ostrel_google_drive_op_set_md5(ostrel_google_drive_op_t *op, const char *md5) noexcept
@@ -2107,32 +2244,32 @@ void ostrel_google_drive_op_set_md5(ostrel_google_drive_op_t *op, const char *md
 ostrel_result_t ostrel_google_drive_op_mkdir(ostrel_google_drive_session_t *session, const char *path,
                                              uint64_t now_ms, ostrel_google_drive_op_t **opp) noexcept
 {
-    return start(session, path, nullptr, "Making a folder", now_ms, mkdir_op, opp, nullptr, 0, 0, false);
+    return start(session, path, nullptr, "Making a folder", now_ms, mkdir_op, opp);
 }
 
 ostrel_result_t ostrel_google_drive_op_rename(ostrel_google_drive_session_t *session, const char *from,
                                               const char *to, uint64_t now_ms, ostrel_google_drive_op_t **opp) noexcept
 {
     OSTREL_GDC_REQUIRE(to != NULL);
-    return start(session, from, to, "Renaming a file", now_ms, rename_op, opp, nullptr, 0, 0, false);
+    return start(session, from, to, "Renaming a file", now_ms, rename_op, opp);
 }
 
 ostrel_result_t ostrel_google_drive_op_delete(ostrel_google_drive_session_t *session, const char *path,
                                               bool permanent, uint64_t now_ms, ostrel_google_drive_op_t **opp) noexcept
 {
-    return start(session, path, nullptr, "Deleting a file", now_ms, delete_op, opp, set_range, 0, 0, permanent);
+    return start(session, path, nullptr, "Deleting a file", now_ms, delete_op, opp, {0, 0, permanent});
 }
 
 ostrel_result_t ostrel_google_drive_op_rmdir(ostrel_google_drive_session_t *session, const char *path,
                                              bool permanent, uint64_t now_ms, ostrel_google_drive_op_t **opp) noexcept
 {
-    return start(session, path, nullptr, "Removing a folder", now_ms, rmdir_op, opp, set_range, 0, 0, permanent);
+    return start(session, path, nullptr, "Removing a folder", now_ms, rmdir_op, opp, {0, 0, permanent});
 }
 
 ostrel_result_t ostrel_google_drive_op_get(ostrel_google_drive_session_t *session, const char *file_id,
                                            uint64_t now_ms, ostrel_google_drive_op_t **opp) noexcept
 {
-    return start(session, file_id, nullptr, "Getting a file by id", now_ms, get_op, opp, nullptr, 0, 0, false);
+    return start(session, file_id, nullptr, "Getting a file by id", now_ms, get_op, opp);
 }
 
 ostrel_result_t ostrel_google_drive_op_next(ostrel_google_drive_op_t *op,
@@ -2315,6 +2452,22 @@ const ostrel_google_metadata_t *ostrel_google_drive_op_entry(const ostrel_google
 const char *ostrel_google_drive_op_entry_name(const ostrel_google_drive_op_t *op, size_t index) noexcept
 {
     return index < ostrel_google_drive_op_entry_count(op) ? op->names[index] : nullptr;
+}
+
+char *ostrel_google_drive_op_facts(const ostrel_google_drive_op_t *op, size_t index) noexcept
+{
+    OSTREL_GDC_REQUIRE(op != NULL);
+    const bool own = index == SIZE_MAX;
+    const Metadata *file = own ? ostrel_google_drive_op_file(op) : ostrel_google_drive_op_entry(op, index);
+    if (file == nullptr) {
+        return nullptr;
+    }
+    const Extra &extra = own ? op->file_extra : op->entries.extras[index];
+    char *facts = nullptr;
+    const ostrel_result_t result =
+        ostrel_google_drive_facts(file, extra.capabilities, extra.modified_ms, extra.created_ms, &facts);
+    ostrel_object_free(ostrel_error_get(result));
+    return facts;
 }
 
 uint64_t ostrel_google_drive_op_request_count(const ostrel_google_drive_op_t *op) noexcept

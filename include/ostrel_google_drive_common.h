@@ -730,7 +730,9 @@ ostrel_result_t ostrel_google_drive_lookup_query(const char *parent_id, const ch
  * mask for files.get and inside files(...) of files.list. */
 #define OSTREL_GOOGLE_DRIVE_FILE_FIELDS \
     "id,name,driveId,mimeType,createdTime,viewedByMeTime,modifiedTime,ownedByMe," \
-    "owners/emailAddress,capabilities/canEdit,starred,trashed,explicitlyTrashed," \
+    "owners/emailAddress,capabilities/canEdit,capabilities/canDownload,capabilities/canTrash," \
+    "capabilities/canDelete,capabilities/canRename,capabilities/canListChildren," \
+    "capabilities/canAddChildren,capabilities/canRemoveChildren,starred,trashed,explicitlyTrashed," \
     "md5Checksum,size,parents"
 /** The files.list field mask: a page's files and how to go on. */
 #define OSTREL_GOOGLE_DRIVE_LIST_FIELDS \
@@ -1306,6 +1308,92 @@ void ostrel_google_drive_upload_free(ostrel_google_drive_upload_t *upload) OSTRE
  * working as they are documented, but trust Drive's answers further than a
  * server should; new code uses the operations below.
  */
+/*
+ * What a GridFTP client sees of a file beyond its name.
+ */
+/** Drive's capabilities of a file, as bits (Drive v3 File "capabilities"). */
+#define OSTREL_GOOGLE_DRIVE_CAN_DOWNLOAD 1u
+#define OSTREL_GOOGLE_DRIVE_CAN_EDIT 2u
+#define OSTREL_GOOGLE_DRIVE_CAN_TRASH 4u
+#define OSTREL_GOOGLE_DRIVE_CAN_DELETE 8u
+#define OSTREL_GOOGLE_DRIVE_CAN_RENAME 16u
+#define OSTREL_GOOGLE_DRIVE_CAN_LIST_CHILDREN 32u
+#define OSTREL_GOOGLE_DRIVE_CAN_ADD_CHILDREN 64u
+#define OSTREL_GOOGLE_DRIVE_CAN_REMOVE_CHILDREN 128u
+/**
+ * @brief The size a client sees: an ordinary file's size, a stub's content
+ * length; none for an export (known only once exported) or a folder.
+ * @param file required. @param sizep receives the size, 0 for none; required.
+ * @return whether there is one.
+ */
+bool ostrel_google_drive_client_size(const ostrel_google_metadata_t *file, uint64_t *sizep) OSTREL_NOTHROW;
+/** The capabilities a file resource grants, as OSTREL_GOOGLE_DRIVE_CAN_*
+ * bits; an absent capability is a bit not set. resource may be NULL. */
+unsigned ostrel_google_drive_capabilities(const json_t *resource) OSTREL_NOTHROW;
+/** The milliseconds of a resource's modifiedTime and createdTime (-1 where
+ * Drive gave no fraction), which records do not keep; both required. */
+void ostrel_google_drive_resource_times(const json_t *resource, int *modified_msp, int *created_msp) OSTREL_NOTHROW;
+/**
+ * @brief The RFC 3659 fact list of a file, as MLST and MLSD show it:
+ * "type=file;size=1024;modify=20240430170200;perm=rfwd;unique=1AbC;media-type=application/pdf;".
+ *
+ * type is file or dir; size is the client size, where there is one; modify
+ * and create are YYYYMMDDHHMMSS in UTC, with .sss only when Drive gave
+ * milliseconds; unique is the Drive id; media-type is the MIME type, an
+ * export's for an export (none for a folder). perm: r when the file can be
+ * downloaded (a stub always: its content is the library's), f canRename, w
+ * canEdit, d canTrash or canDelete; for a folder e and l canListChildren, c
+ * and m canAddChildren, p canRemoveChildren, f and d; never a. A value
+ * holding ";", a blank or a control character leaves its fact out.
+ * @param file required. @param capabilities OSTREL_GOOGLE_DRIVE_CAN_* bits.
+ * @param modified_ms, created_ms milliseconds, or -1.
+ * @param factsp receives the text (new; the caller frees it); required.
+ * @return OSTREL_SUCCESS or "malloc".
+ */
+ostrel_result_t ostrel_google_drive_facts(const ostrel_google_metadata_t *file, unsigned capabilities,
+                                          int modified_ms, int created_ms, char **factsp) OSTREL_NOTHROW;
+/**
+ * @brief Drive's MD5 for CKSM, without a download: it applies to the whole
+ * of an ordinary file (offset 0, length UINT64_MAX or the size) that has an
+ * md5Checksum.
+ * @param file required. @param md5p receives the record's 32 hex digits; required.
+ * @return OSTREL_SUCCESS, or 550 "NO_CHECKSUM" saying why there is none
+ * (documents, exports and stubs have none, a range is not the whole file,
+ * older files may lack one): compute it from a read with a checksum object.
+ */
+ostrel_result_t ostrel_google_drive_drive_md5(const ostrel_google_metadata_t *file, uint64_t offset,
+                                              uint64_t length, const char **md5p) OSTREL_NOTHROW;
+/** An incremental checksum (opaque). */
+typedef struct ostrel_google_drive_checksum_s ostrel_google_drive_checksum_t;
+/**
+ * @brief A checksum fed the bytes of a read: "MD5", "ADLER32" or "CRC32"
+ * (any case); zlib's adler32 and crc32, OpenSSL's MD5.
+ * @param algorithm required. @param checksump receives it; required.
+ * @return OSTREL_SUCCESS; FTP 504 "UNKNOWN_ALGORITHM" for another name; or a
+ * system error.
+ */
+ostrel_result_t ostrel_google_drive_checksum_create(const char *algorithm,
+                                                    ostrel_google_drive_checksum_t **checksump) OSTREL_NOTHROW;
+/** Feeds length bytes (data may be NULL when length is 0). */
+void ostrel_google_drive_checksum_update(ostrel_google_drive_checksum_t *checksum, const void *data,
+                                         size_t length) OSTREL_NOTHROW;
+/** The checksum so far in lower-case hex (8 digits for ADLER32 and CRC32,
+ * 32 for MD5), new (the caller frees it); NULL without memory. Feeding may
+ * go on after. */
+char *ostrel_google_drive_checksum_text(const ostrel_google_drive_checksum_t *checksum) OSTREL_NOTHROW;
+/** Releases a checksum; NULL is allowed. */
+void ostrel_google_drive_checksum_free(ostrel_google_drive_checksum_t *checksum) OSTREL_NOTHROW;
+/**
+ * @brief Splits a download of size bytes into stripes for parallel streams,
+ * each read by its own read operation with its own range, retries and
+ * resume. Equal stripes, each but the last a multiple of 256 KiB and none
+ * smaller than min_stripe (0: 256 KiB), at most streams and capacity of
+ * them. Exports are not striped: Drive has no ranges for them.
+ * @return the stripes written to offsets and lengths.
+ */
+size_t ostrel_google_drive_stripes(uint64_t size, unsigned streams, uint64_t min_stripe, uint64_t *offsets,
+                                   uint64_t *lengths, size_t capacity) OSTREL_NOTHROW;
+
 /**
  * @brief Start-up in one call: activates the library's module (the host
  * runtime counts activations; deactivate it once for each) and applies the
@@ -1433,10 +1521,25 @@ ostrel_result_t ostrel_google_drive_op_read(ostrel_google_drive_session_t *sessi
  * Drive's size must be size, and its md5Checksum the caller's when
  * ostrel_google_drive_op_set_md5() gave one. A lost last answer is followed
  * by asking the session where it stands, never by a new upload.
+ * modified_ms: the client's modification time (milliseconds since the
+ * epoch, UTC), so an upload keeps its source's time, checked as Drive keeps
+ * it; OSTREL_GOOGLE_DRIVE_NO_TIME lets Drive set its own.
  */
 ostrel_result_t ostrel_google_drive_op_write(ostrel_google_drive_session_t *session, const char *path,
-                                             uint64_t size, uint64_t now_ms,
+                                             uint64_t size, int64_t modified_ms, uint64_t now_ms,
                                              ostrel_google_drive_op_t **opp) OSTREL_NOTHROW;
+/** No modification time: Drive sets its own. */
+#define OSTREL_GOOGLE_DRIVE_NO_TIME INT64_MIN
+/**
+ * @brief Set the modification time (MFMT): an update of modifiedTime, sent
+ * as Drive's text ("2024-04-30T17:02:00.000Z", UTC) and checked in Drive's
+ * answer to the millisecond.
+ * @param modified_ms milliseconds since 1970-01-01T00:00:00Z, UTC; a time
+ * outside the years 0000 to 9999 is 501 "BAD_TIME".
+ */
+ostrel_result_t ostrel_google_drive_op_set_time(ostrel_google_drive_session_t *session, const char *path,
+                                                int64_t modified_ms, uint64_t now_ms,
+                                                ostrel_google_drive_op_t **opp) OSTREL_NOTHROW;
 /** The MD5 (32 hexadecimal digits) the caller computed of a write's content,
  * checked against Drive's at the end; required; before the last chunk. */
 void ostrel_google_drive_op_set_md5(ostrel_google_drive_op_t *op, const char *md5) OSTREL_NOTHROW;
@@ -1558,6 +1661,11 @@ const ostrel_google_metadata_t *ostrel_google_drive_op_entry(const ostrel_google
                                                              size_t index) OSTREL_NOTHROW;
 /** Entry index's client name, as LIST shows it; NULL beyond the count. */
 const char *ostrel_google_drive_op_entry_name(const ostrel_google_drive_op_t *op, size_t index) OSTREL_NOTHROW;
+/** The RFC 3659 facts (ostrel_google_drive_facts()) of entry index of a
+ * finished list, or of the operation's file for index SIZE_MAX, with the
+ * capabilities and milliseconds Drive gave for it; new (the caller frees
+ * it); NULL when there is no such file or no memory. */
+char *ostrel_google_drive_op_facts(const ostrel_google_drive_op_t *op, size_t index) OSTREL_NOTHROW;
 /** Requests the operation asked for so far, repeats included. */
 uint64_t ostrel_google_drive_op_request_count(const ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
 /** Releases an operation; NULL is allowed. An open upload session is left to expire. */

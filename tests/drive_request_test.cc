@@ -53,7 +53,7 @@ const std::set<std::string> file_fields = {
 const std::map<std::string, std::set<std::string>> nested_fields = {
     {"owners", {"kind", "displayName", "photoLink", "me", "permissionId", "emailAddress"}},
     {"capabilities", {"canEdit", "canComment", "canCopy", "canDelete", "canDownload", "canRename", "canTrash",
-                      "canAddChildren", "canListChildren", "canShare"}},
+                      "canAddChildren", "canListChildren", "canRemoveChildren", "canShare"}},
 };
 const std::set<std::string> list_fields = {"kind", "nextPageToken", "incompleteSearch", "files"};
 
@@ -348,7 +348,10 @@ TEST_F(DriveRequest, QueriesAndBodiesCarryNamesExactly)
         json_decref(body);
         EXPECT_EQ(std::string(r->url), "https://www.googleapis.com/drive/v3/files?fields="
                                        "id%2Cname%2CdriveId%2CmimeType%2CcreatedTime%2CviewedByMeTime%2CmodifiedTime"
-                                       "%2CownedByMe%2Cowners%2FemailAddress%2Ccapabilities%2FcanEdit%2Cstarred"
+                                       "%2CownedByMe%2Cowners%2FemailAddress%2Ccapabilities%2FcanEdit"
+                                       "%2Ccapabilities%2FcanDownload%2Ccapabilities%2FcanTrash%2Ccapabilities%2FcanDelete"
+                                       "%2Ccapabilities%2FcanRename%2Ccapabilities%2FcanListChildren"
+                                       "%2Ccapabilities%2FcanAddChildren%2Ccapabilities%2FcanRemoveChildren%2Cstarred"
                                        "%2Ctrashed%2CexplicitlyTrashed%2Cmd5Checksum%2Csize%2Cparents"
                                        "&supportsAllDrives=true");
     }

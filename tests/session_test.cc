@@ -129,7 +129,7 @@ protected:
         case read: made = ostrel_google_drive_op_read(session, path.c_str(), a, b, true, now, &op); break;
         case write:
             content = other;
-            made = ostrel_google_drive_op_write(session, path.c_str(), content.size(), now, &op);
+            made = ostrel_google_drive_op_write(session, path.c_str(), content.size(), OSTREL_GOOGLE_DRIVE_NO_TIME, now, &op);
             break;
         case mkdir: made = ostrel_google_drive_op_mkdir(session, path.c_str(), now, &op); break;
         case rename: made = ostrel_google_drive_op_rename(session, path.c_str(), other.c_str(), now, &op); break;

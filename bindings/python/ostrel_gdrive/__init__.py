@@ -19,6 +19,7 @@ __all__ = ["DriveError", "Record", "Request", "Op", "Session", "start", "now_ms"
            "FILE", "FOLDER", "EXPORT", "STUB", "NO_CONTENT"]
 
 FILE, FOLDER, EXPORT, STUB, NO_CONTENT = range(5)
+NO_TIME = -(1 << 63)
 
 
 def now_ms():
@@ -232,8 +233,14 @@ class Session:
     def read(self, path, offset=0, length=0, can_restart=False):
         return self._op(lib.ostrel_google_drive_op_read, self._path(path), offset, length, can_restart, now_ms())
 
-    def write(self, path, size):
-        return self._op(lib.ostrel_google_drive_op_write, self._path(path), size, now_ms())
+    def write(self, path, size, modified_ms=None):
+        """STOR; modified_ms (milliseconds since the epoch, UTC) keeps the source's time."""
+        return self._op(lib.ostrel_google_drive_op_write, self._path(path), size,
+                        NO_TIME if modified_ms is None else modified_ms, now_ms())
+
+    def set_time(self, path, modified_ms):
+        """MFMT: Drive's modifiedTime, checked as Drive keeps it."""
+        return self._op(lib.ostrel_google_drive_op_set_time, self._path(path), modified_ms, now_ms())
 
     def mkdir(self, path):
         return self._op(lib.ostrel_google_drive_op_mkdir, self._path(path), now_ms())
