@@ -573,6 +573,41 @@ TEST_F(Session, ACutExportFailsWhenTheCallerCannotDiscard)
     OwnedError drop(out.result);
 }
 
+// MFMT, a write that keeps the client's time, and the facts a listing shows.
+TEST_F(Session, TimesAndFactsRoundTrip)
+{
+    const int64_t when = 1714496520123;  // 2024-04-30T17:02:00.123Z
+    ostrel_google_drive_op_t *op = nullptr;
+    ASSERT_EQ(ostrel_google_drive_op_write(session, "/kept.txt", 2, when, now, &op), OSTREL_SUCCESS);
+    EXPECT_OK(drive(model, op, "hi", nullptr, now));
+    ostrel_google_drive_op_free(op);
+    EXPECT_EQ(model.files.back().modified, "2024-04-30T17:02:00.123Z");
+    ASSERT_EQ(ostrel_google_drive_op_set_time(session, "/kept.txt", when + 86400000, now, &op), OSTREL_SUCCESS);
+    EXPECT_OK(drive(model, op, "", nullptr, now));
+    ostrel_google_drive_op_free(op);
+    EXPECT_EQ(model.files.back().modified, "2024-05-01T17:02:00.123Z");
+    model.files.back().capabilities = OSTREL_GOOGLE_DRIVE_CAN_DOWNLOAD | OSTREL_GOOGLE_DRIVE_CAN_RENAME;
+    ostrel_google_drive_session_forget(session);
+    ASSERT_EQ(ostrel_google_drive_op_list(session, "/", now, &op), OSTREL_SUCCESS);
+    EXPECT_OK(drive(model, op, "", nullptr, now));
+    char *facts = ostrel_google_drive_op_facts(op, 0);
+    EXPECT_STREQ(facts, ("type=file;size=2;modify=20240501170200.123;perm=rf;unique=" + model.files.back().id
+                         + ";media-type=application/octet-stream;").c_str());
+    std::free(facts);
+    ostrel_google_drive_op_free(op);
+    // Drive that keeps another time than it was given is no success.
+    ASSERT_EQ(ostrel_google_drive_op_set_time(session, "/kept.txt", when, now, &op), OSTREL_SUCCESS);
+    const Outcome out = drive(model, op, "", [](size_t, const ostrel_google_drive_request_t &r, Served &s, bool *) {
+        if (std::strcmp(r.method, "PATCH") == 0) {
+            const size_t at = s.body.find(".123Z");
+            s.body.replace(at, 5, ".000Z");
+        }
+    }, now);
+    ostrel_google_drive_op_free(op);
+    EXPECT_EQ(out.error_code(), "DRIVE_ERROR");
+    OwnedError drop(out.result);
+}
+
 // A create whose answer was lost is asked again with the same id: Drive
 // refuses the id in use, and the file of that id is the first attempt's.
 TEST_F(Session, ALostCreateAnswerMakesOneFolder)

@@ -24,6 +24,8 @@ struct DriveFile {
     std::string parent;  // "" for the root
     bool trashed = false;
     std::string content;
+    std::string modified = "2024-04-30T17:02:00.000Z";
+    unsigned capabilities = ~0u;  // OSTREL_GOOGLE_DRIVE_CAN_* granted
 };
 
 // A whole answer as a session is fed it.
@@ -38,12 +40,12 @@ public:
     static constexpr const char *base_url = "http://drive.test";
     static constexpr const char *folder_type = "application/vnd.google-apps.folder";
 
-    DriveModel() { files.push_back({"0Root", "My Drive", folder_type, "", false, ""}); }
+    DriveModel() { files.push_back({"0Root", "My Drive", folder_type, "", false, "", "2024-04-30T17:02:00.000Z", ~0u}); }
 
     std::string add(const std::string &parent, const std::string &name, const char *mime_type = "text/plain")
     {
         const std::string id = "id" + std::to_string(files.size());
-        files.push_back({id, name, mime_type, parent, false, ""});
+        files.push_back({id, name, mime_type, parent, false, "", "2024-04-30T17:02:00.000Z", ~0u});
         return id;
     }
 
@@ -126,7 +128,8 @@ public:
             const char *parent = json_string_value(json_array_get(json_object_get(body, "parents"), 0));
             DriveFile file = {id.empty() ? "new" + std::to_string(next_id_++) : id, text_of("name"),
                               text_of("mimeType").empty() ? "application/octet-stream" : text_of("mimeType"),
-                              parent != nullptr ? parent : "0Root", false, ""};
+                              parent != nullptr ? parent : "0Root", false, "",
+                              text_of("modifiedTime").empty() ? "2024-05-01T00:00:00.000Z" : text_of("modifiedTime"), ~0u};
             if (path == files_path) {
                 files.push_back(file);
                 set_body(resource(files.back()));
@@ -139,7 +142,7 @@ public:
             if (file == nullptr) {
                 return error_answer(404, "notFound", "File not found", out);
             }
-            return open_session(*file, file->id, out);
+            return open_session(*file, file->id, out, text_of("modifiedTime"));
         }
         if (method == "PUT" && path.rfind("/upload/session/", 0) == 0) {
             return chunk(request, std::stoul(path.substr(std::strlen("/upload/session/"))), content, out);
@@ -162,6 +165,9 @@ public:
                 }
                 if (!text_of("name").empty()) {
                     file->name = text_of("name");
+                }
+                if (!text_of("modifiedTime").empty()) {
+                    file->modified = text_of("modifiedTime");
                 }
                 if (!parameter(query, "addParents").empty()) {
                     file->parent = parameter(query, "addParents");
@@ -221,9 +227,12 @@ private:
         return done(status, out);
     }
 
-    Served &open_session(const DriveFile &file, const std::string &replaces, Served &out)
+    Served &open_session(const DriveFile &file, const std::string &replaces, Served &out, const std::string &modified = "")
     {
         uploads.push_back({file, replaces, "", false});
+        if (!modified.empty()) {
+            uploads.back().file.modified = modified;
+        }
         out.headers = "Location: " + std::string(base_url) + "/upload/session/" + std::to_string(uploads.size() - 1)
                       + "\r\n";
         return done(200, out);
@@ -260,6 +269,7 @@ private:
             upload.file.content = upload.data;
             if (DriveFile *old = find(upload.replaces)) {
                 old->content = upload.data;
+                old->modified = upload.file.modified;
                 set_body(resource(*old));
                 return done(200, out);
             }
@@ -352,6 +362,14 @@ private:
         if (file.mime_type != folder_type) {
             json_object_set_new(object, "size", json_string(std::to_string(file.content.size()).c_str()));
         }
+        json_object_set_new(object, "modifiedTime", json_string(file.modified.c_str()));
+        static const char *const names[] = {"canDownload", "canEdit", "canTrash", "canDelete", "canRename",
+                                            "canListChildren", "canAddChildren", "canRemoveChildren"};
+        json_t *capabilities = json_object();
+        for (unsigned bit = 0; bit < 8; ++bit) {
+            json_object_set_new(capabilities, names[bit], json_boolean((file.capabilities >> bit & 1) != 0));
+        }
+        json_object_set_new(object, "capabilities", capabilities);
         if (!file.parent.empty()) {
             json_object_set_new(object, "parents", json_pack("[s]", file.parent.c_str()));
         }

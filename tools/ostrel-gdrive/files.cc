@@ -130,16 +130,8 @@ const char *kind_of(const ostrel_google_metadata_t &m, const char **export_mime)
 
 std::optional<uintmax_t> client_size(const ostrel_google_metadata_t &m)
 {
-    if (ostrel_google_drive_kind(&m, nullptr) == OSTREL_GOOGLE_DRIVE_KIND_STUB) {
-        size_t length = 0;
-        const ostrel_result_t result = ostrel_google_drive_stub_content(&m, nullptr, &length);
-        if (result == OSTREL_SUCCESS) {
-            return length;
-        }
-        ostrel_object_free(ostrel_error_get(result));
-        return std::nullopt;
-    }
-    return m.size_set ? std::optional<uintmax_t>(m.size) : std::nullopt;
+    uint64_t size = 0;
+    return ostrel_google_drive_client_size(&m, &size) ? std::optional<uintmax_t>(size) : std::nullopt;
 }
 
 }  // namespace ostrel::gdrive
