@@ -1322,7 +1322,8 @@ void ostrel_google_drive_upload_free(ostrel_google_drive_upload_t *upload) OSTRE
 #define OSTREL_GOOGLE_DRIVE_CAN_REMOVE_CHILDREN 128u
 /**
  * @brief The size a client sees: an ordinary file's size, a stub's content
- * length; none for an export (known only once exported) or a folder.
+ * length; none for an export (known only once exported), a folder, or a
+ * Google-Apps type with nothing to read.
  * @param file required. @param sizep receives the size, 0 for none; required.
  * @return whether there is one.
  */
