@@ -235,11 +235,16 @@ void add_json_body(Spec &spec, std::string_view body) noexcept
 // "bytes */TOTAL" when length is 0, else "bytes FIRST-LAST/TOTAL".
 void content_range(char (&text)[80], uint64_t offset, uint64_t length, uint64_t total) noexcept
 {
+    // A total not known yet is "*" until the last chunk.
+    char total_text[24] = "*";
+    if (total != UINT64_MAX) {
+        std::snprintf(total_text, sizeof total_text, "%" PRIu64, total);
+    }
     if (length == 0) {
-        std::snprintf(text, sizeof text, "bytes */%" PRIu64, total);
+        std::snprintf(text, sizeof text, "bytes */%s", total_text);
     } else {
-        std::snprintf(text, sizeof text, "bytes %" PRIu64 "-%" PRIu64 "/%" PRIu64, offset, offset + length - 1,
-                      total);
+        std::snprintf(text, sizeof text, "bytes %" PRIu64 "-%" PRIu64 "/%s", offset, offset + length - 1,
+                      total_text);
     }
 }
 

@@ -65,7 +65,8 @@ void put_json_escaped(Sink &out, std::string_view text) noexcept
 // The chunk of length bytes from offset of total: PUT session_uri with
 // "Content-Range: bytes OFFSET-LAST/TOTAL", data_offset and data_length
 // set. A chunk of no bytes (the whole of an empty file) is sent with
-// "Content-Range: bytes */TOTAL". FTP 451 "DRIVE_ERROR" for a session URI
+// "Content-Range: bytes */TOTAL". A total of UINT64_MAX, not known yet, is
+// written "*". FTP 451 "DRIVE_ERROR" for a session URI
 // that is no absolute http(s) URL.
 [[nodiscard]] ostrel_result_t request_upload_chunk(const char *session_uri, uint64_t offset, uint64_t length,
                                                    uint64_t total, ostrel_google_drive_request_t **requestp) noexcept;

@@ -36,6 +36,7 @@ constexpr std::string_view folder_type = "application/vnd.google-apps.folder";
 constexpr uint64_t min_read_progress = 65536;
 constexpr size_t id_batch = 10;
 constexpr size_t max_page_body = 32u << 20;
+constexpr int rebuild_status = -2;  // not an answer: the pending chunk is built again
 
 // A malloc'ed array of plain C records; the owner destroys what they hold.
 template <class T>
@@ -628,6 +629,7 @@ struct ostrel_google_drive_op_s {
     uint64_t length = 0;
     bool flag = false;
     int64_t modified_ms = OSTREL_GOOGLE_DRIVE_NO_TIME;
+    bool writing = false;
 
     ~ostrel_google_drive_op_s()
     {
@@ -1555,7 +1557,7 @@ Task read_op(Op *op)
 Task write_op(Op *op)
 {
     Session *const s = op->session;
-    const uint64_t total = op->length;
+    const uint64_t &total = op->length;  // OSTREL_GOOGLE_DRIVE_SIZE_UNKNOWN until write_end
     Resolved r;
     ostrel_result_t result = co_await resolve(op, op->path.get(), true, &r);
     if (result != OSTREL_SUCCESS) {
@@ -1583,7 +1585,7 @@ Task write_op(Op *op)
             co_return result;
         }
     }
-    op->budget += s->attempts * (3 + total / OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_UNIT);
+    op->budget += s->attempts * (3 + (total == OSTREL_GOOGLE_DRIVE_SIZE_UNKNOWN ? 0 : total) / OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_UNIT);
     const char *const parent = r.file.id;
     char modified[32] = {};
     const bool timed = op->modified_ms != OSTREL_GOOGLE_DRIVE_NO_TIME;
@@ -1639,7 +1641,11 @@ Task write_op(Op *op)
         bool expired = false;
         for (;;) {
             const uint64_t chunk = OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_SIZE;
-            const uint64_t length = asking ? 0 : (total - stored < chunk ? total - stored : chunk);
+            const bool known = total != OSTREL_GOOGLE_DRIVE_SIZE_UNKNOWN;
+            const uint64_t length = asking ? 0 : (known && total - stored < chunk ? total - stored : chunk);
+            if (!known) {
+                op->budget += s->attempts;  // the caller's bytes bound the chunks
+            }
             made = nullptr;
             built = asking ? request_upload_status(uri.get(), total, &made)
                            : request_upload_chunk(uri.get(), stored, length, total, &made);
@@ -1649,6 +1655,9 @@ Task write_op(Op *op)
             op->failures = tries;
             if (result == OSTREL_SUCCESS) {
                 result = co_await Ask{op};
+            }
+            if (result == OSTREL_SUCCESS && op->status == rebuild_status) {
+                continue;  // the end became known: the chunk is built again
             }
             if (result != OSTREL_SUCCESS) {
                 Failure failed(result);
@@ -1665,7 +1674,7 @@ Task write_op(Op *op)
             op->delay_ms = 0;
             if (op->status == 308) {
                 uint64_t held = 0;
-                if (!stored_of(op, &held) || held > total) {
+                if (!stored_of(op, &held) || (total != OSTREL_GOOGLE_DRIVE_SIZE_UNKNOWN && held > total)) {
                     co_return op->odd("Drive's Range header is not \"bytes=0-N\" within the file");
                 }
                 if (held < stored) {
@@ -1714,6 +1723,9 @@ Task write_op(Op *op)
     }
     // The end: what Drive stored is what was sent.
     const Metadata &stored = op->file;
+    if (total == OSTREL_GOOGLE_DRIVE_SIZE_UNKNOWN) {
+        co_return op->odd("Drive ended the upload before its end was given");
+    }
     if (new_id != nullptr && std::strcmp(stored.id, new_id.get()) != 0) {
         co_return op->odd("Drive stored the file under another id than the one it was given");
     }
@@ -2077,6 +2089,7 @@ struct Inputs {
     uint64_t length = 0;
     bool flag = false;
     int64_t modified_ms = OSTREL_GOOGLE_DRIVE_NO_TIME;
+    bool writing = false;  // a write, whose end ostrel_google_drive_op_write_end() may give
 };
 
 [[nodiscard]] ostrel_result_t start(Session *session, const char *path, const char *other_path,
@@ -2107,6 +2120,7 @@ struct Inputs {
     op->length = inputs.length;
     op->flag = inputs.flag;
     op->modified_ms = inputs.modified_ms;
+    op->writing = inputs.writing;
     size_t depth = 1;
     for (const char *c = path; *c != '\0'; ++c) {
         depth += *c == '/' ? 1 : 0;
@@ -2220,7 +2234,8 @@ ostrel_result_t ostrel_google_drive_op_write(ostrel_google_drive_session_t *sess
                                              uint64_t size, int64_t modified_ms, uint64_t now_ms,
                                              ostrel_google_drive_op_t **opp) noexcept
 {
-    return start(session, path, nullptr, "Uploading a file", now_ms, write_op, opp, {0, size, false, modified_ms});
+    return start(session, path, nullptr, "Uploading a file", now_ms, write_op, opp,
+                 {0, size, false, modified_ms, true});
 }
 
 ostrel_result_t ostrel_google_drive_op_set_time(ostrel_google_drive_session_t *session, const char *path,
@@ -2229,6 +2244,23 @@ ostrel_result_t ostrel_google_drive_op_set_time(ostrel_google_drive_session_t *s
 {
     return start(session, path, nullptr, "Setting a file's modification time", now_ms, time_op, opp,
                  {0, 0, false, modified_ms});
+}
+
+void ostrel_google_drive_op_write_end(ostrel_google_drive_op_t *op, uint64_t total) noexcept
+{
+    OSTREL_GDC_REQUIRE(op != NULL);
+    OSTREL_GDC_REQUIRE(op->writing);
+    OSTREL_GDC_REQUIRE(total != OSTREL_GOOGLE_DRIVE_SIZE_UNKNOWN && total >= op->bytes);
+    if (op->length != OSTREL_GOOGLE_DRIVE_SIZE_UNKNOWN) {
+        OSTREL_GDC_REQUIRE(op->length == total);
+        return;
+    }
+    op->length = total;
+    if (!op->ended && op->wait == Op::Wait::answer && op->request != nullptr && op->request->data_length != 0) {
+        op->status = rebuild_status;
+        op->answer_error.reset();
+        op->resume();
+    }
 }
 
 void ostrel_google_drive_op_set_md5(ostrel_google_drive_op_t *op, const char *md5) noexcept

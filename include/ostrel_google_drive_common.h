@@ -1672,6 +1672,64 @@ uint64_t ostrel_google_drive_op_request_count(const ostrel_google_drive_op_t *op
 /** Releases an operation; NULL is allowed. An open upload session is left to expire. */
 void ostrel_google_drive_op_free(ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
 
+/** A write's size not known until its end: see ostrel_google_drive_op_write_end(). */
+#define OSTREL_GOOGLE_DRIVE_SIZE_UNKNOWN UINT64_MAX
+/**
+ * @brief The end of a write whose size was OSTREL_GOOGLE_DRIVE_SIZE_UNKNOWN:
+ * until then chunks are sent as "bytes A-B/ *" (whole chunks of 8 MiB, as
+ * resumable uploads allow), the last as "bytes A-B/TOTAL". Call it when the
+ * content's end is known and before sending the chunk that holds it: a
+ * pending chunk is rebuilt (ostrel_google_drive_op_next() gives the new one).
+ * @param op a write; required. @param total the content's size; not below
+ * the bytes the write already had confirmed (that stops the process).
+ */
+void ostrel_google_drive_op_write_end(ostrel_google_drive_op_t *op, uint64_t total) OSTREL_NOTHROW;
+
+/*
+ * The reorder window (GridFTP's MODE E): blocks of several streams arrive
+ * as (offset, bytes) in any order; the write takes contiguous chunks.
+ *
+ *     on a block:  window_put(w, offset, data, n, &wait); wait: stop reading that stream for now
+ *     on a chunk request of the write (data_offset, data_length):
+ *                  send it once window_ready(w) >= data_offset + data_length,
+ *                  its body window_bytes(w, data_offset, data_length)
+ *     on each answer: window_commit(w, ostrel_google_drive_op_bytes(op)),
+ *                  the offset to report in restart markers: bytes Drive confirmed,
+ *                  never bytes merely received
+ *
+ * Memory: the window's capacity (at least one chunk, 8 MiB) and a list of
+ * the spans it holds; the chunk in flight is sent from the window itself.
+ */
+/** A reorder window (opaque). */
+typedef struct ostrel_google_drive_window_s ostrel_google_drive_window_t;
+/** A window of capacity bytes, at least OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_SIZE
+ * and at most 1 TiB (else EINVAL); windowp required. */
+ostrel_result_t ostrel_google_drive_window_create(uint64_t capacity,
+                                                  ostrel_google_drive_window_t **windowp) OSTREL_NOTHROW;
+/**
+ * @brief Takes a block. Overlapping or repeated blocks with the same bytes
+ * are taken once; bytes already committed are dropped.
+ * @param waitp receives true when the block lies beyond the window, which
+ * took none of it: give it again after a commit (backpressure); required.
+ * @return OSTREL_SUCCESS; 451 "CONFLICTING_BLOCKS" for bytes that differ
+ * from those held; or "malloc".
+ */
+ostrel_result_t ostrel_google_drive_window_put(ostrel_google_drive_window_t *window, uint64_t offset,
+                                               const void *data, size_t length, bool *waitp) OSTREL_NOTHROW;
+/** The end of the bytes held contiguously from the committed offset. */
+uint64_t ostrel_google_drive_window_ready(const ostrel_google_drive_window_t *window) OSTREL_NOTHROW;
+/** The bytes [offset, offset + length) when they are ready, valid until
+ * the next put or commit; NULL otherwise. */
+const char *ostrel_google_drive_window_bytes(const ostrel_google_drive_window_t *window, uint64_t offset,
+                                             uint64_t length) OSTREL_NOTHROW;
+/** Drops the bytes below committed, which Drive confirmed; committed
+ * beyond the ready bytes stops the process. */
+void ostrel_google_drive_window_commit(ostrel_google_drive_window_t *window, uint64_t committed) OSTREL_NOTHROW;
+/** The committed offset. */
+uint64_t ostrel_google_drive_window_committed(const ostrel_google_drive_window_t *window) OSTREL_NOTHROW;
+/** Releases a window; NULL is allowed. */
+void ostrel_google_drive_window_free(ostrel_google_drive_window_t *window) OSTREL_NOTHROW;
+
 /**
  * @brief Sends one request and feeds its answer, for ostrel_google_drive_op_run().
  *

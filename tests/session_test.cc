@@ -608,6 +608,102 @@ TEST_F(Session, TimesAndFactsRoundTrip)
     OwnedError drop(out.result);
 }
 
+// Blocks of parallel streams in any order, through the window, give the
+// content a sequential upload gives, within the window's memory.
+TEST_F(Session, TheWindowTurnsBlocksInAnyOrderIntoTheSameContent)
+{
+    std::mt19937 random(31);
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        std::string content((8u << 20) + random() % (10u << 20), '\0');
+        for (char &c : content) {
+            c = static_cast<char>(random());
+        }
+        // The blocks of each stream, in the order that stream sends them.
+        const size_t streams = 1 + random() % 6;
+        std::vector<std::vector<std::pair<size_t, size_t>>> queues(streams);
+        for (size_t at = 0; at < content.size();) {
+            const size_t n = std::min<size_t>(content.size() - at, 1 + random() % (1u << 20));
+            queues[random() % streams].push_back({at, n});
+            if (random() % 8 == 0) {
+                queues[random() % streams].push_back({at, n});  // sent twice
+            }
+            at += n;
+        }
+        ostrel_google_drive_window_t *window = nullptr;
+        ASSERT_EQ(ostrel_google_drive_window_create(OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_SIZE + (1u << 20), &window),
+                  OSTREL_SUCCESS);
+        const bool unknown = round % 2 == 0;
+        ostrel_google_drive_op_t *op = nullptr;
+        ASSERT_EQ(ostrel_google_drive_op_write(session, ("/w" + std::to_string(round)).c_str(),
+                                               unknown ? OSTREL_GOOGLE_DRIVE_SIZE_UNKNOWN : content.size(),
+                                               OSTREL_GOOGLE_DRIVE_NO_TIME, now, &op),
+                  OSTREL_SUCCESS);
+        std::vector<size_t> next(streams, 0);
+        bool ended = false;
+        // One block of a stream that is not held back; false when none is left.
+        const auto deliver = [&]() {
+            std::vector<size_t> open;
+            for (size_t k = 0; k < streams; ++k) {
+                if (next[k] < queues[k].size()) {
+                    open.push_back(k);
+                }
+            }
+            for (size_t tries = 0; tries < open.size() * 4; ++tries) {
+                const size_t k = open[random() % open.size()];
+                const auto [at, n] = queues[k][next[k]];
+                bool wait = false;
+                EXPECT_EQ(ostrel_google_drive_window_put(window, at, content.data() + at, n, &wait), OSTREL_SUCCESS);
+                if (!wait) {
+                    ++next[k];
+                    return true;
+                }
+            }
+            return false;
+        };
+        for (;;) {
+            const ostrel_google_drive_request_t *request = nullptr;
+            unsigned long delay = 0;
+            ASSERT_EQ(ostrel_google_drive_op_next(op, &request, &delay), OSTREL_SUCCESS);
+            if (request == nullptr) {
+                break;
+            }
+            const uint64_t need = request->data_offset + request->data_length;
+            while (ostrel_google_drive_window_ready(window) < need && deliver()) {
+            }
+            if (unknown && !ended && ostrel_google_drive_window_ready(window) == content.size()) {
+                ended = true;
+                ostrel_google_drive_op_write_end(op, content.size());
+                continue;  // the pending chunk is built again
+            }
+            const char *bytes = ostrel_google_drive_window_bytes(window, request->data_offset, request->data_length);
+            ASSERT_TRUE(request->data_length == 0 || bytes != nullptr) << need;
+            const Served served = model.serve(*request, "", bytes);
+            ASSERT_EQ(ostrel_google_drive_op_feed(op, served.status, served.headers.c_str(), served.body.data(),
+                                                  served.body.size(), 0, now),
+                      OSTREL_SUCCESS);
+            ostrel_google_drive_window_commit(window, ostrel_google_drive_op_bytes(op));
+        }
+        EXPECT_EQ(ostrel_google_drive_op_bytes(op), content.size());
+        EXPECT_EQ(model.files.back().content == content, true);
+        ostrel_google_drive_op_free(op);
+        ostrel_google_drive_window_free(window);
+    }
+    // Different bytes at one offset are a conflict, not a choice.
+    ostrel_google_drive_window_t *window = nullptr;
+    ASSERT_EQ(ostrel_google_drive_window_create(OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_SIZE, &window), OSTREL_SUCCESS);
+    bool wait = false;
+    EXPECT_EQ(ostrel_google_drive_window_put(window, 0, "abcdef", 6, &wait), OSTREL_SUCCESS);
+    EXPECT_EQ(ostrel_google_drive_window_put(window, 2, "cd", 2, &wait), OSTREL_SUCCESS);
+    OwnedError conflict(ostrel_google_drive_window_put(window, 4, "EF", 2, &wait));
+    EXPECT_STREQ(ostrel_gfs_error_get_ftp_response_error_code(conflict.error), "CONFLICTING_BLOCKS");
+    EXPECT_EQ(ostrel_google_drive_window_put(window, OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_SIZE, "x", 1, &wait),
+              OSTREL_SUCCESS);
+    EXPECT_TRUE(wait);
+    EXPECT_EQ(ostrel_google_drive_window_ready(window), 6u);
+    ostrel_google_drive_window_free(window);
+}
+
 // A create whose answer was lost is asked again with the same id: Drive
 // refuses the id in use, and the file of that id is the first attempt's.
 TEST_F(Session, ALostCreateAnswerMakesOneFolder)

@@ -82,8 +82,10 @@ public:
     // generateIds, creates with a generated id (409 for one in use), content
     // with Range, exports, resumable uploads (chunks from content at the
     // request's data_offset), updates, trash and delete.
-    Served serve(const ostrel_google_drive_request_t &request, const std::string &content = "")
+    Served serve(const ostrel_google_drive_request_t &request, const std::string &content = "",
+                 const char *chunk_bytes = nullptr)
     {
+        chunk_ = chunk_bytes;
         ++requests;
         body_.clear();
         Served out;
@@ -200,6 +202,7 @@ public:
 
 private:
     std::string body_;
+    const char *chunk_ = nullptr;
     std::vector<std::string> generated_;
     size_t next_id_ = 1;
 
@@ -257,11 +260,13 @@ private:
         Upload &upload = uploads[session];
         const std::string range = header(request, "Content-Range");
         const size_t slash = range.find('/');
-        const uint64_t total = std::stoull(range.substr(slash + 1));
+        const bool unknown = range.substr(slash + 1) == "*";
+        const uint64_t total = unknown ? UINT64_MAX : std::stoull(range.substr(slash + 1));
         if (range.rfind("bytes */", 0) != 0) {
             const uint64_t first = std::stoull(range.substr(6));
             if (first == upload.data.size() && request.data_offset == first) {
-                upload.data += content.substr(request.data_offset, request.data_length);
+                upload.data += chunk_ != nullptr ? std::string(chunk_, request.data_length)
+                                                 : content.substr(request.data_offset, request.data_length);
             }
         }
         if (!upload.done && upload.data.size() == total) {
