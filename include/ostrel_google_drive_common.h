@@ -1311,14 +1311,21 @@ void ostrel_google_drive_upload_free(ostrel_google_drive_upload_t *upload) OSTRE
 /*
  * What a GridFTP client sees of a file beyond its name.
  */
-/** Drive's capabilities of a file, as bits (Drive v3 File "capabilities"). */
+/** Drive's capabilities of a file, as bits (Drive v3 File "capabilities"): canDownload. */
 #define OSTREL_GOOGLE_DRIVE_CAN_DOWNLOAD 1u
+/** canEdit */
 #define OSTREL_GOOGLE_DRIVE_CAN_EDIT 2u
+/** canTrash */
 #define OSTREL_GOOGLE_DRIVE_CAN_TRASH 4u
+/** canDelete */
 #define OSTREL_GOOGLE_DRIVE_CAN_DELETE 8u
+/** canRename */
 #define OSTREL_GOOGLE_DRIVE_CAN_RENAME 16u
+/** canListChildren */
 #define OSTREL_GOOGLE_DRIVE_CAN_LIST_CHILDREN 32u
+/** canAddChildren */
 #define OSTREL_GOOGLE_DRIVE_CAN_ADD_CHILDREN 64u
+/** canRemoveChildren */
 #define OSTREL_GOOGLE_DRIVE_CAN_REMOVE_CHILDREN 128u
 /**
  * @brief The size a client sees: an ordinary file's size, a stub's content
@@ -1357,7 +1364,9 @@ ostrel_result_t ostrel_google_drive_facts(const ostrel_google_metadata_t *file, 
  * @brief Drive's MD5 for CKSM, without a download: it applies to the whole
  * of an ordinary file (offset 0, length UINT64_MAX or the size) that has an
  * md5Checksum.
- * @param file required. @param md5p receives the record's 32 hex digits; required.
+ * @param file required.
+ * @param offset, length the range asked for; length UINT64_MAX to the end.
+ * @param md5p receives the record's 32 hex digits; required.
  * @return OSTREL_SUCCESS, or 550 "NO_CHECKSUM" saying why there is none
  * (documents, exports and stubs have none, a range is not the whole file,
  * older files may lack one): compute it from a read with a checksum object.
@@ -1535,8 +1544,10 @@ ostrel_result_t ostrel_google_drive_op_write(ostrel_google_drive_session_t *sess
  * @brief Set the modification time (MFMT): an update of modifiedTime, sent
  * as Drive's text ("2024-04-30T17:02:00.000Z", UTC) and checked in Drive's
  * answer to the millisecond.
+ * @param session required. @param path the client path; required.
  * @param modified_ms milliseconds since 1970-01-01T00:00:00Z, UTC; a time
  * outside the years 0000 to 9999 is 501 "BAD_TIME".
+ * @param now_ms the caller's time. @param opp receives the operation; required.
  */
 ostrel_result_t ostrel_google_drive_op_set_time(ostrel_google_drive_session_t *session, const char *path,
                                                 int64_t modified_ms, uint64_t now_ms,
@@ -1709,6 +1720,8 @@ ostrel_result_t ostrel_google_drive_window_create(uint64_t capacity,
 /**
  * @brief Takes a block. Overlapping or repeated blocks with the same bytes
  * are taken once; bytes already committed are dropped.
+ * @param window required. @param offset the block's place in the content.
+ * @param data, length the block; data may be NULL when length is 0.
  * @param waitp receives true when the block lies beyond the window, which
  * took none of it: give it again after a commit (backpressure); required.
  * @return OSTREL_SUCCESS; 451 "CONFLICTING_BLOCKS" for bytes that differ
