@@ -15,7 +15,7 @@ import time
 
 from ._lib import Metadata, lib, libc
 
-__all__ = ["DriveError", "Record", "Request", "Op", "Session", "start", "now_ms",
+__all__ = ["DriveError", "Record", "Request", "Op", "Session", "Checksum", "start", "now_ms",
            "FILE", "FOLDER", "EXPORT", "STUB", "NO_CONTENT"]
 
 FILE, FOLDER, EXPORT, STUB, NO_CONTENT = range(5)
@@ -181,6 +181,32 @@ class Op:
         pointer = lib.ostrel_google_drive_op_file(self._handle)
         return Record(pointer) if pointer else None
 
+    def facts(self, index=None):
+        """The RFC 3659 facts of entry index of a listing, or of the file."""
+        text = lib.ostrel_google_drive_op_facts(self._handle, (1 << 64) - 1 if index is None else index)
+        if not text:
+            return None
+        try:
+            return ctypes.string_at(text).decode("utf-8", "surrogateescape")
+        finally:
+            libc.free(text)
+
+    def client_size(self):
+        """The size a client sees of the operation's file, or None."""
+        pointer = lib.ostrel_google_drive_op_file(self._handle)
+        size = ctypes.c_uint64(0)
+        if pointer and lib.ostrel_google_drive_client_size(pointer, ctypes.byref(size)):
+            return size.value
+        return None
+
+    def drive_md5(self, offset=0, length=-1):
+        """Drive's MD5 of the operation's file, when it applies; DriveError
+        550 NO_CHECKSUM when it does not."""
+        md5 = ctypes.c_char_p()
+        _check(lib.ostrel_google_drive_drive_md5(lib.ostrel_google_drive_op_file(self._handle), offset,
+                                                 (1 << 64) - 1 if length < 0 else length, ctypes.byref(md5)))
+        return md5.value.decode()
+
     def entries(self):
         """A finished listing: Records with their client names, as LIST shows them."""
         return [Record(lib.ostrel_google_drive_op_entry(self._handle, i),
@@ -256,6 +282,39 @@ class Session:
 
     def get(self, file_id):
         return self._op(lib.ostrel_google_drive_op_get, file_id.encode(), now_ms())
+
+
+class Checksum:
+    """An incremental checksum the library computes: MD5, ADLER32, CRC32."""
+
+    def __init__(self, algorithm):
+        self.algorithm = algorithm
+        self._handle = None
+        self.reset()
+
+    def reset(self):
+        self.close()
+        handle = ctypes.c_void_p()
+        _check(lib.ostrel_google_drive_checksum_create(self.algorithm.encode(), ctypes.byref(handle)))
+        self._handle = handle.value
+
+    def update(self, data):
+        lib.ostrel_google_drive_checksum_update(self._handle, data, len(data))
+
+    def text(self):
+        text = lib.ostrel_google_drive_checksum_text(self._handle)
+        try:
+            return ctypes.string_at(text).decode()
+        finally:
+            libc.free(text)
+
+    def close(self):
+        if self._handle:
+            lib.ostrel_google_drive_checksum_free(self._handle)
+            self._handle = None
+
+    def __del__(self):
+        self.close()
 
 
 def start(configuration=None, is_file=False):
