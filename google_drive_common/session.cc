@@ -2130,7 +2130,7 @@ struct Inputs {
             depth += *c == '/' ? 1 : 0;
         }
     }
-    op->budget = session->attempts * (2 + (depth + 2) * (session->page_limit + 1)) + 3 * session->attempts;
+    op->budget = session->attempts * (2 + (depth + 2) * (2 * session->page_limit + 1)) + 3 * session->attempts;
     op->task = body(op);
     if (op->task.handle()) {
         op->task.handle().resume();

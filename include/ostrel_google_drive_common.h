@@ -1289,7 +1289,8 @@ void ostrel_google_drive_upload_free(ostrel_google_drive_upload_t *upload) OSTRE
  *
  * Bounds: with d the path's elements, a the attempts and P the page bound
  * (ostrel_google_drive_session_set_limits()), an operation makes at most
- * a x (2 + (d + 2) x (P + 1)) requests to find its files, plus what the
+ * a x (2 + (d + 2) x (2P + 1)) requests to find its files (a narrow query
+ * and then the whole folder, each element), plus what the
  * command itself asks: a read at most a x (2 + L / 65536) more for L bytes
  * (a resume that brings less than 64 KiB counts as a failed try), a write
  * at most a x (3 + S / 262144) for S bytes (progress of less than one

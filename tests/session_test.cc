@@ -809,7 +809,7 @@ TEST_F(Session, RandomAnswersEndWithinTheBound)
         }
         // The bound the header documents: a = 2, P = 3, d = 2 + 2 paths' elements.
         const size_t a = 2;
-        const size_t bound = a * (2 + (2 + 2 + 2) * (3 + 1)) + 3 * a + a * (2 + 3 / 65536) + a * (3 + 3 / 262144);
+        const size_t bound = a * (2 + (2 + 2 + 2) * (2 * 3 + 1)) + 3 * a + a * (2 + 3 / 65536) + a * (3 + 3 / 262144);
         EXPECT_LE(out.requests, bound) << round;
         OwnedError drop(out.result);
     }
