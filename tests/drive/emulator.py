@@ -126,7 +126,9 @@ PUT /emulator/tokens {"tokens": [...], "tokens_without_drive_scope": [...]},
 GET /emulator/files/ID (the whole resource), GET /emulator/files/ID/content,
 GET /emulator/sessions.
 
-Log (--log FILE and GET /emulator/log): one JSON object a line per API request:
+Log (--log FILE and GET /emulator/log): one JSON object a line per API request,
+written once the request is answered (GET /emulator/log waits, up to 10 s, until
+every request begun so far is in it):
 n, method, path, query (the token-like parameters redacted), headers (Range,
 Content-Range, Content-Length, Content-Type, X-Upload-Content-Length,
 X-Upload-Content-Type, Expect), auth (ok, missing, wrong, no-scope, session),
@@ -1488,6 +1490,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if path == "/emulator/log" and method == "GET":
                 since = int(self.query.get("since", 0))
                 with app.log_lock:
+                    app.logged.wait_for(lambda: app.recorded >= app.numbered, timeout=10)
                     text = "".join(json.dumps(e) + "\n" for e in app.log if e["n"] > since)
                 return Answer(200, text.encode(), "application/x-ndjson")
             if path == "/emulator/log" and method == "DELETE":
@@ -1531,6 +1534,10 @@ class App:
         self.drive, self.faults, self.log_file = drive, faults, log_file
         self.max_requests, self.max_page = max_requests, max_page
         self.log, self.log_lock = [], threading.Lock()
+        # Requests are logged once answered: a reader of the log waits for
+        # every numbered one, so it never misses one a client already has.
+        self.logged = threading.Condition(self.log_lock)
+        self.recorded = 0
         self.requests = self.numbered = 0
         self.stop = threading.Event()
         self.bound_reached = False
@@ -1552,6 +1559,8 @@ class App:
     def record(self, entry):
         with self.log_lock:
             self.log.append(entry)
+            self.recorded += 1
+            self.logged.notify_all()
             if self.log_file:
                 self.log_file.write(json.dumps(entry) + "\n")
                 self.log_file.flush()
