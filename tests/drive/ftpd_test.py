@@ -277,6 +277,51 @@ class Ftpd(unittest.TestCase):
             self.assertEqual(server.wait(timeout=20), 0)
             server.stdout.close()
 
+    def test_tls_is_required_off_loopback(self):
+        from OpenSSL import crypto
+        key = crypto.PKey()
+        key.generate_key(crypto.TYPE_RSA, 2048)
+        cert = crypto.X509()
+        cert.get_subject().CN = "127.0.0.1"
+        cert.set_serial_number(1)
+        cert.gmtime_adj_notBefore(0)
+        cert.gmtime_adj_notAfter(3600)
+        cert.set_issuer(cert.get_subject())
+        cert.set_pubkey(key)
+        cert.sign(key, "sha256")
+        cert_file, key_file = os.path.join(self.dir, "cert.pem"), os.path.join(self.dir, "key.pem")
+        with open(cert_file, "wb") as f:
+            f.write(crypto.dump_certificate(crypto.FILETYPE_PEM, cert))
+        with open(key_file, "wb") as f:
+            f.write(crypto.dump_privatekey(crypto.FILETYPE_PEM, key))
+        server = subprocess.Popen(
+            [SERVER, "--listen", "0.0.0.0:0", "--api-url", self.api, "--token-file", os.path.join(self.dir, "token"),
+             "--user", "u", "--password-file", os.path.join(self.dir, "password"), "--tls-cert", cert_file,
+             "--tls-key", key_file], stdout=subprocess.PIPE, stderr=self.log, text=True)
+        try:
+            line = server.stdout.readline().strip()
+            self.assertTrue(line.startswith("listening ftp://0.0.0.0:"), line)
+            port = int(line.rsplit(":", 1)[1])
+            plain = ftplib.FTP()
+            plain.connect("127.0.0.1", port, timeout=30)
+            with self.assertRaises(ftplib.error_perm) as refused:
+                plain.login("u", PASSWORD)
+            self.assertTrue(str(refused.exception).startswith("5"), refused.exception)
+            plain.close()
+            import ssl
+            context = ssl.create_default_context(cafile=cert_file)
+            context.check_hostname = False
+            secure = ftplib.FTP_TLS(context=context)
+            secure.connect("127.0.0.1", port, timeout=30)
+            secure.login("u", PASSWORD)
+            secure.prot_p()
+            self.assertIn("data.bin", secure.nlst("/"))
+            secure.quit()
+        finally:
+            server.send_signal(signal.SIGTERM)
+            self.assertEqual(server.wait(timeout=20), 0)
+            server.stdout.close()
+
     def test_usage_errors(self):
         for args in (["--listen", "nowhere"], ["--listen", "0.0.0.0:21"], ["--bogus"], []):
             with self.subTest(args=args):
