@@ -4,7 +4,11 @@
  *   session URL TOKEN COMMAND ARG...
  *
  * COMMAND is LIST, RETR (ARG: path [offset]), STOR (path local-file), DELE,
- * MKD, RMD, RNFR (from to), SIZE or MDTM. Each command is a few lines; the
+ * MKD, RMD, RNFR (from to), SIZE or MDTM; and what GridFTP adds: MLSD,
+ * MFMT (path YYYYMMDDHHMMSS), CKSM (algorithm offset length path) and
+ * ESTO (path local-file streams: the file's blocks sent over that many
+ * "streams" in a scrambled order, through the reorder window, as MODE E
+ * delivers them). Each command is a few lines; the
  * plumbing they share (one loop for every operation, retries and resumes
  * included, and the reply line) is send() and finish() below. Against the
  * project's emulator:
@@ -14,12 +18,14 @@
  *
  * Build: cc -std=c11 session.c $(pkg-config --cflags --libs ostrel-google-drive-common) -lcurl
  */
-#define _POSIX_C_SOURCE 200809L
+#define _DEFAULT_SOURCE /* timegm */
+#define _XOPEN_SOURCE 700 /* strptime */
 #include <curl/curl.h>
 #include <inttypes.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <time.h>
 
 #include <ostrel_i_google_drive_common.h>
@@ -43,6 +49,10 @@ struct transfer {
     uint64_t skip, count, received;
     ostrel_result_t result;
     FILE *in, *out;             /* STOR's source, RETR's sink */
+    ostrel_google_drive_checksum_t *sum;  /* CKSM: the read's bytes go here instead */
+    ostrel_google_drive_window_t *window; /* ESTO: chunks come from the window */
+    const char *upload;
+    size_t upload_left;
 };
 
 static size_t on_header(char *data, size_t size, size_t n, void *user)
@@ -74,7 +84,11 @@ static size_t on_body(char *data, size_t size, size_t n, void *user)
         t->received += length;
         if (start < length && t->count > 0) {
             size_t piece = length - (size_t) start < t->count ? length - (size_t) start : (size_t) t->count;
-            fwrite(data + start, 1, piece, t->out);
+            if (t->sum != NULL) {
+                ostrel_google_drive_checksum_update(t->sum, data + start, piece);
+            } else {
+                fwrite(data + start, 1, piece, t->out);
+            }
             t->count -= piece;
         }
         return length;
@@ -91,7 +105,15 @@ static size_t on_body(char *data, size_t size, size_t n, void *user)
 
 static size_t on_upload(char *data, size_t size, size_t n, void *user)
 {
-    return fread(data, 1, size * n, ((struct transfer *) user)->in);
+    struct transfer *t = user;
+    if (t->upload == NULL) {
+        return fread(data, 1, size * n, t->in);
+    }
+    size_t piece = size * n < t->upload_left ? size * n : t->upload_left;
+    memcpy(data, t->upload, piece);
+    t->upload += piece;
+    t->upload_left -= piece;
+    return piece;
 }
 
 /* Sends one request and feeds its answer: the library's send callback. */
@@ -124,6 +146,8 @@ static ostrel_result_t send_one(void *user, ostrel_google_drive_op_t *op, const 
         curl_easy_setopt(t->curl, CURLOPT_POSTFIELDS, r->body);
         curl_easy_setopt(t->curl, CURLOPT_POSTFIELDSIZE, (long) r->body_length);
     } else if (strcmp(r->method, "PUT") == 0) {
+        t->upload = t->window != NULL ? ostrel_google_drive_window_bytes(t->window, r->data_offset, r->data_length) : NULL;
+        t->upload_left = (size_t) r->data_length;
         fseek(t->in, (long) r->data_offset, SEEK_SET);
         curl_easy_setopt(t->curl, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(t->curl, CURLOPT_READFUNCTION, on_upload);
@@ -217,6 +241,109 @@ int main(int argc, char **argv)
     } else if (strcmp(command, "RNFR") == 0 && argc > 5) {
         ostrel_google_drive_op_rename(session, path, argv[5], now_ms(), &op);
         failed = finish(op, &t, "250 Renamed");
+    } else if (strcmp(command, "MLSD") == 0) {
+        ostrel_google_drive_op_list(session, path, now_ms(), &op);
+        if (!(failed = finish(op, &t, "226 Listed"))) {
+            for (size_t i = 0; i < ostrel_google_drive_op_entry_count(op); ++i) {
+                char *facts = ostrel_google_drive_op_facts(op, i);
+                printf("%s %s\n", facts != NULL ? facts : "", ostrel_google_drive_op_entry_name(op, i));
+                free(facts);
+            }
+        }
+    } else if (strcmp(command, "MFMT") == 0 && argc > 5) {
+        struct tm when = {0};
+        if (strptime(argv[5], "%Y%m%d%H%M%S", &when) == NULL) {
+            return 2;
+        }
+        ostrel_google_drive_op_set_time(session, path, (int64_t) timegm(&when) * 1000, now_ms(), &op);
+        failed = finish(op, &t, "213 Modified");
+    } else if (strcmp(command, "CKSM") == 0 && argc > 7) { /* CKSM ALGORITHM OFFSET LENGTH PATH */
+        const char *algorithm = argv[4];
+        uint64_t offset = strtoull(argv[5], NULL, 10);
+        uint64_t length = argv[6][0] == '-' ? UINT64_MAX : strtoull(argv[6], NULL, 10);
+        path = argv[7];
+        ostrel_google_drive_op_stat(session, path, now_ms(), &op);
+        const char *md5 = NULL;
+        ostrel_result_t none = OSTREL_SUCCESS;
+        if (!(failed = finish(op, &t, NULL)) && strcasecmp(algorithm, "MD5") == 0) {
+            none = ostrel_google_drive_drive_md5(ostrel_google_drive_op_file(op), offset, length, &md5);
+            ostrel_object_free(ostrel_error_get(none)); /* none: computed below */
+        }
+        if (!failed && md5 != NULL) {
+            printf("213 %s\n", md5); /* Drive's, no download */
+        } else if (!failed) {
+            ostrel_result_t made = ostrel_google_drive_checksum_create(algorithm, &t.sum);
+            if (made != OSTREL_SUCCESS) {
+                int code = 0;
+                char *line = ostrel_google_drive_reply(made, &code, false);
+                printf("%d %s\n", code, line);
+                free(line);
+                ostrel_object_free(ostrel_error_get(made));
+                failed = 1;
+            } else {
+                ostrel_google_drive_op_free(op);
+                ostrel_google_drive_op_read(session, path, offset, length == UINT64_MAX ? 0 : length, true,
+                                            now_ms(), &op);
+                if (!(failed = finish(op, &t, NULL))) {
+                    size_t stub_length = 0;
+                    const char *stub = ostrel_google_drive_op_content(op, &stub_length);
+                    ostrel_google_drive_checksum_update(t.sum, stub, stub_length);
+                    char *text = ostrel_google_drive_checksum_text(t.sum);
+                    printf("213 %s\n", text);
+                    free(text);
+                }
+                ostrel_google_drive_checksum_free(t.sum);
+            }
+        }
+    } else if (strcmp(command, "ESTO") == 0 && argc > 6 && (t.in = fopen(argv[5], "rb")) != NULL) {
+        /* The blocks of several streams, scrambled, as MODE E delivers them. */
+        fseek(t.in, 0, SEEK_END);
+        const uint64_t size = (uint64_t) ftell(t.in);
+        const uint64_t block = 100000, blocks = (size + block - 1) / block;
+        const unsigned streams = (unsigned) atoi(argv[6]) > 0 ? (unsigned) atoi(argv[6]) : 1;
+        char *data = malloc(size != 0 ? size : 1);
+        fseek(t.in, 0, SEEK_SET);
+        if (data == NULL || fread(data, 1, size, t.in) != size
+            || ostrel_google_drive_window_create(2 * OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_SIZE, &t.window) != OSTREL_SUCCESS) {
+            return 1;
+        }
+        ostrel_google_drive_op_write(session, path, OSTREL_GOOGLE_DRIVE_SIZE_UNKNOWN, OSTREL_GOOGLE_DRIVE_NO_TIME,
+                                     now_ms(), &op);
+        uint64_t next[64] = {0}; /* stream k sends blocks k, k + streams, ... */
+        const ostrel_google_drive_request_t *request = NULL;
+        unsigned long delay = 0;
+        ostrel_result_t result;
+        bool ended = false;
+        while ((result = ostrel_google_drive_op_next(op, &request, &delay)) == OSTREL_SUCCESS && request != NULL) {
+            for (unsigned turn = 0; ostrel_google_drive_window_ready(t.window) < request->data_offset + request->data_length
+                                    && turn < 64 * streams; ++turn) {
+                unsigned k = (unsigned) rand() % (streams < 64 ? streams : 64);
+                uint64_t b = next[k] * streams + k;
+                bool wait = false;
+                if (b < blocks) {
+                    uint64_t at = b * block, n = size - at < block ? size - at : block;
+                    result = ostrel_google_drive_window_put(t.window, at, data + at, (size_t) n, &wait);
+                    next[k] += !wait && result == OSTREL_SUCCESS;
+                    turn = 0;
+                }
+            }
+            if (!ended && ostrel_google_drive_window_ready(t.window) == size) {
+                ended = true; /* the last block came: the size is known */
+                ostrel_google_drive_op_write_end(op, size);
+                continue;
+            }
+            result = send_one(&t, op, request, delay);
+            ostrel_google_drive_window_commit(t.window, ostrel_google_drive_op_bytes(op)); /* restart marker */
+            if (result != OSTREL_SUCCESS) {
+                break;
+            }
+        }
+        printf(result == OSTREL_SUCCESS ? "226 Stored %" PRIu64 " bytes\n" : "451 Not stored (%" PRIu64 ")\n",
+               ostrel_google_drive_op_bytes(op));
+        failed = result != OSTREL_SUCCESS;
+        ostrel_google_drive_window_free(t.window);
+        free(data);
+        fclose(t.in);
     } else if (strcmp(command, "SIZE") == 0 || strcmp(command, "MDTM") == 0) {
         ostrel_google_drive_op_stat(session, path, now_ms(), &op);
         if (!(failed = finish(op, &t, NULL))) {

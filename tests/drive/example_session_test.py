@@ -63,6 +63,28 @@ class Example(unittest.TestCase):
                     got_status, out = self.command(*args)
                     self.assertEqual(got_status, status, out)
                     self.assertTrue(out.startswith(start), out)
+        # What GridFTP adds: MODE E blocks through the window, CKSM, MFMT, MLSD.
+        import hashlib
+        import zlib
+        with tempfile.NamedTemporaryFile() as local:
+            data = os.urandom(9 * 1024 * 1024 + 12345)
+            local.write(data)
+            local.flush()
+            steps = [
+                (("ESTO", "/e.bin", local.name, "4"), 0, "226 Stored %d bytes\n" % len(data)),
+                (("CKSM", "MD5", "0", "-1", "/e.bin"), 0, "213 %s\n" % hashlib.md5(data).hexdigest()),
+                (("CKSM", "ADLER32", "0", "-1", "/e.bin"), 0, "213 %08x\n" % zlib.adler32(data)),
+                (("CKSM", "CRC32", "7", "1000", "/e.bin"), 0, "213 %08x\n" % zlib.crc32(data[7:1007])),
+                (("CKSM", "SHA1", "0", "-1", "/e.bin"), 1, "504 UNKNOWN_ALGORITHM"),
+                (("MFMT", "/e.bin", "20240501120000"), 0, "213 Modified\n"),
+                (("MDTM", "/e.bin"), 0, "213 20240501120000\n"),
+                (("MLSD", "/"), 0, "226 Listed\ntype=dir;"),
+            ]
+            for args, status, start in steps:
+                with self.subTest(args=args):
+                    got_status, out = self.command(*args)
+                    self.assertEqual(got_status, status, out)
+                    self.assertTrue(out.startswith(start), out)
         status, out = self.command("LIST", "/", token="refused")
         self.assertEqual((status, out.split(":")[0]), (1, "530 NOT_AUTHORIZED"))
 
