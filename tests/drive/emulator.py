@@ -3,7 +3,7 @@
 
     python3 tests/drive/emulator.py --tree TREE.json [--faults FAULTS.json]
         [--log LOG.ndjson] [--port 0] [--token TOKEN]... [--big-folder NAME=COUNT]...
-        [--max-requests N] [--max-seconds S] [--max-page N] [--ignore-stdin]
+        [--max-requests N] [--max-seconds S] [--max-page N] [--bandwidth BYTES/S] [--ignore-stdin]
 
 It binds 127.0.0.1 (a free port with --port 0), prints one line "PORT <n>" on
 standard output and serves until SIGTERM, SIGINT, the end of its standard input
@@ -1085,12 +1085,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         sent = 0
         pieces = answer.chunks if answer.chunks is not None else [answer.body]
+        rate = self.server.app.bandwidth
+        started = time.monotonic()
         for piece in pieces:
             if sent >= send:
                 break
             piece = piece[:send - sent]
-            self.wfile.write(piece)
-            sent += len(piece)
+            # A connection's bandwidth: each 64 KiB waits for its time.
+            for at in range(0, len(piece), 65536 if rate else max(len(piece), 1)):
+                self.wfile.write(piece[at:at + (65536 if rate else len(piece))])
+                sent += min(len(piece) - at, 65536 if rate else len(piece))
+                if rate:
+                    ahead = sent / rate - (time.monotonic() - started)
+                    if ahead > 0:
+                        time.sleep(ahead)
         if self.entry is not None:
             self.entry["status"] = answer.status
             self.entry["sent"] = sent
@@ -1533,6 +1541,7 @@ class App:
     def __init__(self, drive, faults, log_file, max_requests, max_page):
         self.drive, self.faults, self.log_file = drive, faults, log_file
         self.max_requests, self.max_page = max_requests, max_page
+        self.bandwidth = 0
         self.log, self.log_lock = [], threading.Lock()
         # Requests are logged once answered: a reader of the log waits for
         # every numbered one, so it never misses one a client already has.
@@ -1590,6 +1599,8 @@ def main(argv=None):
     parser.add_argument("--max-requests", type=int, default=20000)
     parser.add_argument("--max-seconds", type=float, default=300)
     parser.add_argument("--max-page", type=int, default=PAGE_MAX, help="serve at most this many files a page")
+    parser.add_argument("--bandwidth", type=float, default=0,
+                        help="bytes a second each connection sends at most, as one long-distance TCP connection")
     parser.add_argument("--ignore-stdin", action="store_true", help="do not stop at the end of standard input")
     args = parser.parse_args(argv)
     for spec in args.big_folder:
@@ -1605,6 +1616,7 @@ def main(argv=None):
         return 2
     log_file = open(args.log, "w", encoding="utf-8") if args.log else None
     app = App(drive, faults, log_file, args.max_requests, args.max_page)
+    app.bandwidth = args.bandwidth
     server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
     server.daemon_threads = True
     server.app = app

@@ -142,6 +142,20 @@ class Live(unittest.TestCase):
         self.assertEqual([step["id"] for step in json.loads(out)["steps"]], ["1BigHuge", "1BigHugex005000"])
         self.assertEqual((status, len(self.log())), (0, 3))  # one walk, not one a prefix
 
+    def test_get_in_stripes_reads_each_on_its_own_and_resumes_a_cut_one(self):
+        self.faults({"path": "^/drive/v3/files/1XRange$", "query": "alt=media", "header": {"Range": "^bytes=262144-"},
+                     "cut": "response", "cut_at": 0.5})
+        status, out, err = self.run_tool("get", "--streams", "4", "drive:/range.bin", "striped.bin")
+        self.assertEqual(status, 0, err)
+        with open(os.path.join(self.dir.name, "striped.bin"), "rb") as f:
+            self.assertEqual(f.read(), self.content("1XRange"))
+        ranges = sorted(entry["headers"].get("Range", "") for entry in self.log() if entry["query"].get("alt") == "media")
+        # two stripes (the file is less than three 256 KiB units), the cut one read on from where it stopped
+        self.assertEqual(ranges[:2], ["bytes=0-262143", "bytes=262144-299999"])
+        self.assertEqual(len(ranges), 3, ranges)
+        self.assertTrue(ranges[2].startswith("bytes=2") and ranges[2].endswith("-299999"), ranges)
+        self.assertFalse(os.path.exists(os.path.join(self.dir.name, "striped.bin.part")))
+
     def test_apostrophe_and_backslash_names(self):
         for path, file_id in (("/Tom's files/it's done.txt", "1T054itsdon"),
                               ("/Tom's files/C:\\temp\\log.txt", "1T055Ctempl"),

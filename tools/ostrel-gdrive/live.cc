@@ -176,6 +176,8 @@ public:
     }
 
     [[nodiscard]] const char *base() const { return base_.c_str(); }
+    [[nodiscard]] const std::string &token() const { return token_.value(); }
+    [[nodiscard]] bool trace() const { return options_.trace; }
     [[nodiscard]] unsigned attempts() const { return options_.retries; }
     [[nodiscard]] const std::string &command() const { return command_; }
     Transport &transport() { return transport_; }
@@ -603,7 +605,7 @@ public:
             return;
         }
         part_ = local + ".part";
-        fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        fd_ = ::open(part_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);  // read back for a striped MD5
         if (fd_ < 0) {
             throw Failure{exit_refused, "get: \"" + shown(part_) + "\": " + std::strerror(errno)};
         }
@@ -636,6 +638,26 @@ public:
     }
     [[nodiscard]] int error() const { return error_; }
     [[nodiscard]] const std::string &name() const { return part_.empty() ? local_ : part_; }
+    [[nodiscard]] int fd() const { return fd_; }
+
+    // The MD5 of what the part file holds, read back.
+    [[nodiscard]] std::string md5() const
+    {
+        Md5 sum;
+        std::vector<char> block(1 << 20);
+        for (off_t at = 0;;) {
+            const ssize_t got = ::pread(fd_, block.data(), block.size(), at);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                break;
+            }
+            sum.update(block.data(), static_cast<size_t>(got));
+            at += got;
+        }
+        return sum.hex();
+    }
 
     void commit()
     {
@@ -654,6 +676,132 @@ private:
     int fd_ = -1;
     int error_ = 0;
 };
+
+// The caller's clock, for the library's session.
+uint64_t now_ms()
+{
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+// Drives one operation of the library's session to its end over transport:
+// retries, resumes and checks are the library's.
+ostrel_result_t run_op(Transport &transport, ostrel_google_drive_op_t *op, const Sink &sink, std::mt19937 &random)
+{
+    for (;;) {
+        const ostrel_google_drive_request_t *request = nullptr;
+        unsigned long delay = 0;
+        ostrel_result_t result = ostrel_google_drive_op_next(op, &request, &delay);
+        if (result != OSTREL_SUCCESS || request == nullptr) {
+            return result;
+        }
+        Session::wait(delay);
+        const auto pick = static_cast<unsigned>(random() % 1000);
+        if (!ostrel_google_drive_op_streams(op)) {
+            const Reply reply = transport.send(*request);
+            result = ostrel_google_drive_op_feed(op, reply.status, reply.headers.c_str(), reply.body.data(),
+                                                 reply.body.size(), pick, now_ms());
+        } else {
+            ostrel_result_t head_result = OSTREL_SUCCESS;
+            bool fed = false;
+            bool deliver = false;
+            const Head head = [&](int status, const std::string &headers, uint64_t *skip, uint64_t *count) {
+                fed = true;
+                head_result = ostrel_google_drive_op_feed_head(op, status, headers.c_str(), pick, now_ms(), &deliver,
+                                                               skip, count);
+                return head_result == OSTREL_SUCCESS && deliver;
+            };
+            const Reply reply = transport.send(*request, -1, &sink, 0, &head);
+            if (!fed) {  // no answer came
+                uint64_t skip = 0;
+                uint64_t count = 0;
+                head_result = ostrel_google_drive_op_feed_head(op, 0, "", pick, now_ms(), &deliver, &skip, &count);
+                deliver = false;
+            }
+            result = head_result;
+            if (result == OSTREL_SUCCESS) {
+                result = deliver ? ostrel_google_drive_op_feed_end(op, reply.received, reply.failure.empty())
+                                 : ostrel_google_drive_op_feed_body(op, reply.body.data(), reply.body.size());
+            }
+        }
+        if (result != OSTREL_SUCCESS) {
+            return result;
+        }
+    }
+}
+
+// get --streams N: the file's stripes read at once, each by its own read
+// operation (its own range, retries and resume) on its own connection,
+// written in place with pwrite; the MD5 is checked over the whole file.
+void get_striped(Session &session, const std::string &path, const std::string &root,
+                 const ostrel_google_metadata_t &file, unsigned streams, int fd)
+{
+    uint64_t offsets[64];
+    uint64_t lengths[64];
+    const size_t count = ostrel_google_drive_stripes(file.size, streams, 0, offsets, lengths, std::size(offsets));
+    std::vector<std::thread> threads;
+    std::vector<ostrel_result_t> results(count, OSTREL_SUCCESS);
+    std::vector<int> write_errors(count, 0);
+    for (size_t k = 0; k < count; ++k) {
+        threads.emplace_back([&, k] {
+            Transport transport(session.trace());
+            transport.set_token(session.token());
+            std::mt19937 random(static_cast<unsigned>(k) + 1);
+            ostrel_google_drive_session_t *drive = nullptr;
+            results[k] = ostrel_google_drive_session_create(session.base(), root.empty() ? nullptr : root.c_str(),
+                                                            &drive);
+            if (results[k] != OSTREL_SUCCESS) {
+                return;
+            }
+            ostrel_google_drive_session_set_limits(drive, session.attempts(), 0, 0, 0);
+            ostrel_google_drive_op_t *op = nullptr;
+            results[k] = ostrel_google_drive_op_read(drive, path.c_str(), offsets[k], lengths[k], false, now_ms(), &op);
+            uint64_t at = offsets[k];
+            const Sink sink = [&](const char *data, size_t length) {
+                while (length > 0) {
+                    const ssize_t done = ::pwrite(fd, data, length, static_cast<off_t>(at));
+                    if (done < 0 && errno == EINTR) {
+                        continue;
+                    }
+                    if (done <= 0) {
+                        write_errors[k] = errno != 0 ? errno : EIO;
+                        return false;
+                    }
+                    data += done;
+                    length -= static_cast<size_t>(done);
+                    at += static_cast<uint64_t>(done);
+                }
+                return true;
+            };
+            if (results[k] == OSTREL_SUCCESS) {
+                results[k] = run_op(transport, op, sink, random);
+            }
+            ostrel_google_drive_op_free(op);
+            ostrel_google_drive_session_free(drive);
+        });
+    }
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    ostrel_result_t failed = OSTREL_SUCCESS;
+    for (size_t k = 0; k < count; ++k) {
+        if (write_errors[k] != 0) {
+            for (ostrel_result_t r : results) {
+                ostrel_object_free(ostrel_error_get(r));
+            }
+            throw Failure{exit_refused, "get: " + std::string(std::strerror(write_errors[k]))};
+        }
+        if (results[k] != OSTREL_SUCCESS && failed == OSTREL_SUCCESS) {
+            failed = results[k];
+        } else {
+            ostrel_object_free(ostrel_error_get(results[k]));
+        }
+    }
+    if (failed != OSTREL_SUCCESS) {
+        session.fail(path, failed);
+    }
+}
 
 int live_get(const Live &live)
 {
@@ -677,6 +825,18 @@ int live_get(const Live &live)
     Target target(local);
     Md5 md5;
     const bool whole = live.offset == 0;
+    if (live.streams > 1 && kind == OSTREL_GOOGLE_DRIVE_KIND_FILE && file.size_set && whole && local != "-") {
+        get_striped(session, path, live.root, file, live.streams, target.fd());
+        if (file.md5_checksum[0] != '\0') {
+            const std::string local_md5 = target.md5();
+            if (local_md5 != file.md5_checksum) {
+                throw Failure{exit_refused, "get: \"" + shown(path) + "\": the bytes read have MD5 " + local_md5
+                                                + ", Drive says " + shown(file.md5_checksum) + "; nothing was kept"};
+            }
+        }
+        target.commit();
+        return 0;
+    }
     if (kind == OSTREL_GOOGLE_DRIVE_KIND_STUB) {
         char *content = nullptr;
         size_t length = 0;
@@ -887,6 +1047,10 @@ void add_live_commands(CLI::App &app, CLI::App *ls, CLI::App *resolve, Live &liv
     live.get->add_option("PATH", live.path, "drive:/PATH")->required();
     live.get->add_option("LOCAL", live.local, "The local file, or - for standard output");
     live.get->add_option("--offset", live.offset, "Start at this byte")->type_name("N");
+    live.get->add_option("--streams", live.streams,
+                         "Read the file in N stripes at once, each on its own connection (ordinary files read whole)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 64));
     root(live.get);
     options(live.get);
     live.put = app.add_subcommand(

@@ -36,6 +36,7 @@ struct Live {
     bool json = false;
     uint64_t offset = 0;
     uint64_t chunk_size = 0;
+    unsigned streams = 1;
 };
 
 // Whether a path argument is live: "drive:/..." (a path from the root).

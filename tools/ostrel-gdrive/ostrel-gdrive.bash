@@ -10,7 +10,7 @@ _ostrel_gdrive_options()
         ls) echo "$common -l --long --json --ids --trashed --path --root $live" ;;
         resolve) echo "$common --json --root --paths-from $live" ;;
         stat) echo "$common --json --root $live" ;;
-        get) echo "$common --offset --root $live" ;;
+        get) echo "$common --offset --streams --root $live" ;;
         put) echo "$common --chunk-size --root $live" ;;
         mkdir) echo "$common --root $live" ;;
         query) echo "$common --json --parent" ;;
@@ -60,7 +60,7 @@ _ostrel_gdrive()
     for ((i = 1; i < last; i++)); do
         case ${words[i]} in
             --export | --config | --debug | --paths-from | --path | --root | --parent | --name | --mime | --id | \
-                --token-file | --token-command | --api-url | --retries | --offset | --chunk-size) ((i++)) ;;
+                --token-file | --token-command | --api-url | --retries | --offset | --streams | --chunk-size) ((i++)) ;;
             -*) ;;
             *)
                 [[ -z $command ]] && command=${words[i]}
@@ -79,7 +79,7 @@ _ostrel_gdrive()
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             ;;
         --debug) mapfile -t COMPREPLY < <(compgen -W "ALL TRACE DEBUG INFO WARN ERROR" -- "$cur") ;;
-        --path | --root | --parent | --name | --mime | --id | --token-command | --api-url | --retries | --offset | \
+        --path | --root | --parent | --name | --mime | --id | --token-command | --api-url | --retries | --offset | --streams | \
             --chunk-size) ;;
         *)
             if [[ $cur == -* ]]; then

@@ -29,6 +29,10 @@ struct Exchange {
     uint64_t left;
     bool too_long = false;
     bool read_failed = false;
+    const Head *head = nullptr;  // a streamed answer: the body's fate is asked at the headers' end
+    bool headed = false;
+    bool deliver = false;
+    uint64_t count = UINT64_MAX;
 };
 
 bool successful(CURL *curl)
@@ -49,8 +53,20 @@ size_t on_header(char *data, size_t size, size_t count, void *user)
     if (line.starts_with("HTTP/")) {
         // A new answer (after a 100 Continue): what the last one said is gone.
         x.reply->has_range = x.reply->has_location = x.reply->has_retry_after = false;
+        x.reply->headers.clear();
         return length;
     }
+    if (line.empty()) {
+        long status = 0;
+        curl_easy_getinfo(x.curl, CURLINFO_RESPONSE_CODE, &status);
+        if (x.head != nullptr && !x.headed && status >= 200) {
+            x.headed = true;
+            x.deliver = (*x.head)(static_cast<int>(status), x.reply->headers, &x.skip, &x.count);
+        }
+        return length;
+    }
+    x.reply->headers.append(line);
+    x.reply->headers.append("\r\n");
     const size_t colon = line.find(':');
     if (colon == std::string_view::npos) {
         return length;
@@ -80,7 +96,19 @@ size_t on_body(char *data, size_t size, size_t count, void *user)
 {
     Exchange &x = *static_cast<Exchange *>(user);
     size_t length = size * count;
-    if (x.sink != nullptr && successful(x.curl)) {
+    if (x.head != nullptr && x.deliver) {
+        x.reply->received += length;
+        const size_t dropped = x.skip < length ? static_cast<size_t>(x.skip) : length;
+        x.skip -= dropped;
+        const size_t passed = length - dropped < x.count ? length - dropped : static_cast<size_t>(x.count);
+        if (passed > 0 && x.sink != nullptr && !(*x.sink)(data + dropped, passed)) {
+            return CURL_WRITEFUNC_ERROR;
+        }
+        x.count -= passed;
+        x.reply->delivered += passed;
+        return length;
+    }
+    if (x.head == nullptr && x.sink != nullptr && successful(x.curl)) {
         const size_t dropped = x.skip < length ? static_cast<size_t>(x.skip) : length;
         x.skip -= dropped;
         if (length > dropped && !(*x.sink)(data + dropped, length - dropped)) {
@@ -161,13 +189,15 @@ Transport::~Transport()
     curl_easy_cleanup(static_cast<CURL *>(curl_));
 }
 
-Reply Transport::send(const ostrel_google_drive_request_t &request, int content_fd, const Sink *sink, uint64_t skip)
+Reply Transport::send(const ostrel_google_drive_request_t &request, int content_fd, const Sink *sink, uint64_t skip,
+                      const Head *head)
 {
     CURL *curl = static_cast<CURL *>(curl_);
     // Reset keeps the open connection for the next request.
     curl_easy_reset(curl);
     Reply reply;
     Exchange x{curl, &reply, sink, skip, content_fd, request.data_offset, request.data_length};
+    x.head = head;
     HeaderList headers;
     headers.add("Authorization: Bearer " + token_);
     bool has_content_type = false;
@@ -228,7 +258,7 @@ Reply Transport::send(const ostrel_google_drive_request_t &request, int content_
         reply.status = static_cast<int>(status);
     } else {
         // Whatever came is incomplete: to the library, no answer at all.
-        reply.status = 0;
+        reply.status = x.headed ? static_cast<int>(status) : 0;  // a streamed body's head was fed already
         reply.failure = x.too_long         ? "an answer longer than " + std::to_string(longest_kept_body >> 20) + " MiB"
                         : x.read_failed    ? std::string("cannot read the local file: ") + std::strerror(errno)
                         : status != 0      ? "the answer was cut short (" + std::string(curl_easy_strerror(result)) + ")"

@@ -26,6 +26,8 @@ struct Reply {
     bool has_retry_after = false;
     std::string failure;
     uint64_t delivered = 0;  // bytes handed to a sink
+    std::string headers;     // the answer's header lines, as they came
+    uint64_t received = 0;   // body bytes of a streamed answer, dropped ones included
 
     // The library's view of it; valid while the reply lives.
     [[nodiscard]] ostrel_google_drive_answer_t answer(unsigned random_ms) const;
@@ -33,6 +35,11 @@ struct Reply {
 
 // Takes the bytes of a 2xx body; false stops the transfer.
 using Sink = std::function<bool(const char *data, size_t length)>;
+
+// Told a streamed answer's status and header lines before its body: true
+// when the body is content for the sink, its first *skip bytes dropped and
+// at most *count passed on; false keeps the body in the reply.
+using Head = std::function<bool(int status, const std::string &headers, uint64_t *skip, uint64_t *count)>;
 
 class Transport {
 public:
@@ -50,7 +57,7 @@ public:
     // given, after its first skip bytes are dropped; any other body, and
     // every body without a sink, is kept in the reply.
     [[nodiscard]] Reply send(const ostrel_google_drive_request_t &request, int content_fd = -1,
-                             const Sink *sink = nullptr, uint64_t skip = 0);
+                             const Sink *sink = nullptr, uint64_t skip = 0, const Head *head = nullptr);
 
 private:
     void *curl_;
