@@ -325,8 +325,8 @@ TEST(Cli, TheManualAndReadmeCoverEveryCommandOptionAndExitStatus)
         }
         return out;
     };
-    const std::vector<std::string> commands = {"ls",     "resolve", "query", "in",  "out", "split",
-                                               "expand", "formats", "stat",  "get", "put", "mkdir"};
+    const std::vector<std::string> commands = {"ls",     "resolve", "query", "in",  "out", "split", "expand", "formats",
+                                               "stat",   "get",     "put",   "mkdir", "rm", "rmdir", "mv",   "md5"};
     std::vector<std::string> words = commands;
     const std::string tool_help = run({"--help"}).out;
     for (const char *status : {"0 success", "1 refused input", "2 usage error"}) {
@@ -392,7 +392,7 @@ TEST(Cli, BashCompletionOffersCommandsOptionsAndExportFormats)
         const char *typed;
         const char *replies;
     } cases[] = {
-        {"", "ls\nresolve\nquery\nin\nout\nsplit\nexpand\nformats\nstat\nget\nput\nmkdir\n"},
+        {"", "ls\nresolve\nquery\nin\nout\nsplit\nexpand\nformats\nstat\nget\nput\nmkdir\nrm\nrmdir\nmv\nmd5\n"},
         {"--export documents=pdf s", "split\nstat\n"},
         {"ls -", "--export\n--config\n--debug\n-h\n--help\n-l\n--long\n--json\n--ids\n--trashed\n--path\n--root\n"
                  "--token-file\n--token-command\n--api-url\n--retries\n"},
@@ -410,7 +410,8 @@ TEST(Cli, BashCompletionOffersCommandsOptionsAndExportFormats)
     }
     // Every option a command's --help names is offered.
     for (const char *command :
-         {"ls", "resolve", "query", "in", "out", "split", "expand", "formats", "stat", "get", "put", "mkdir"}) {
+         {"ls", "resolve", "query", "in", "out", "split", "expand", "formats", "stat", "get", "put", "mkdir", "rm", "rmdir",
+          "mv", "md5"}) {
         SCOPED_TRACE(command);
         const std::string offered = "\n" + completed(std::string(command) + " -");
         std::istringstream help(run({command, "--help"}).out);
@@ -720,9 +721,9 @@ TEST(Cli, ErrorsAreOneLineWithTheirExitStatus)
         {"paths file missing", {"resolve", tree, "--paths-from", missing}, 1,
          "ostrel-gdrive: --paths-from: " + missing + ": No such file or directory\n"},
         {"no command", {}, 2,
-         "ostrel-gdrive: a command is required (commands: ls, resolve, query, in, out, split, expand, formats, stat, get, put, mkdir) (see --help)\n"},
+         "ostrel-gdrive: a command is required (commands: ls, resolve, query, in, out, split, expand, formats, stat, get, put, mkdir, rm, rmdir, mv, md5) (see --help)\n"},
         {"unknown command", {"--export", "documents=pdf", "lss", example}, 2,
-         "ostrel-gdrive: unknown command \"lss\" (commands: ls, resolve, query, in, out, split, expand, formats, stat, get, put, mkdir) (see --help)\n"},
+         "ostrel-gdrive: unknown command \"lss\" (commands: ls, resolve, query, in, out, split, expand, formats, stat, get, put, mkdir, rm, rmdir, mv, md5) (see --help)\n"},
         {"option twice", {"--export", "documents=pdf", "ls", "--export", "drawings=png", example}, 2,
          "ostrel-gdrive: --export given 2 times; give it once (see --help)\n"},
         {"unknown trace level", {"--debug", "FOO", "formats"}, 2,

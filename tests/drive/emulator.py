@@ -1478,8 +1478,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if session.target is not None:
             node = drive.get(session.target)
             node.data, node.size, node.md5 = data, len(data), None
-            node.modified = now_text()
             meta = session.metadata
+            node.modified = meta.get("modifiedTime", now_text())
             if "name" in meta:
                 drive.unlink(node)
                 node.name = meta["name"]

@@ -280,6 +280,45 @@ class Live(unittest.TestCase):
         self.assertEqual(status, 0, err)
         self.assertIn("expired; starting again from byte 0", err)
 
+    def test_replace_move_remove_and_md5(self):
+        local = self.path("r.txt")
+        with open(local, "wb") as f:
+            f.write(b"first")
+        os.utime(local, (1709287200.5, 1709287200.5))  # 2024-03-01T10:00:00.500Z
+        self.assertEqual(self.run_tool("put", local, "drive:/Projects/r.txt")[0], 0)
+        first = json.loads(self.run_tool("stat", "--json", "drive:/Projects/r.txt")[1])
+        self.assertEqual(first["modifiedTime"], "2024-03-01T10:00:00Z")
+        with open(local, "wb") as f:
+            f.write(b"second")
+        status, _, err = self.run_tool("put", local, "drive:/Projects/r.txt")
+        self.assertEqual(status, 1)
+        self.assertIn("--replace", err)
+        self.assertEqual(self.run_tool("put", "--replace", "--no-mtime", local, "drive:/Projects/r.txt")[0], 0)
+        second = json.loads(self.run_tool("stat", "--json", "drive:/Projects/r.txt")[1])
+        self.assertEqual((second["id"], second["md5Checksum"]), (first["id"], hashlib.md5(b"second").hexdigest()))
+        self.assertEqual(self.run_tool("mkdir", "drive:/Projects/moved")[0], 0)
+        self.assertEqual(self.run_tool("mv", "drive:/Projects/r.txt", "drive:/Projects/moved")[0], 0)
+        status, out, err = self.run_tool("md5", "drive:/Projects/moved/r.txt")
+        self.assertEqual((status, out), (0, (hashlib.md5(b"second").hexdigest() + "  drive:/Projects/moved/r.txt\n").encode()))
+        sums = self.path("sums.md5")
+        with open(sums, "w") as f:
+            f.write(hashlib.md5(b"second").hexdigest() + "  r.txt\n")
+        status, out, err = self.run_tool("md5", "--check", sums, "drive:/Projects/moved")
+        self.assertEqual((status, out), (0, b"r.txt: OK\n"), err)
+        with open(sums, "w") as f:
+            f.write(hashlib.md5(b"other").hexdigest() + "  r.txt\n")
+        status, out, err = self.run_tool("md5", "--check", sums, "drive:/Projects/moved")
+        self.assertEqual((status, out), (1, b"r.txt: FAILED\n"), err)
+        for args, code, message in ((["rm", "drive:/Projects/moved"], 1, "IS_A_FOLDER"),
+                                    (["rmdir", "drive:/Projects/moved"], 1, "FOLDER_NOT_EMPTY"),
+                                    (["rm", "drive:/Projects/moved/r.txt"], 0, ""),
+                                    (["rmdir", "drive:/Projects/moved"], 0, ""),
+                                    (["stat", "drive:/Projects/moved"], 1, "PATH_NOT_FOUND")):
+            with self.subTest(args=args):
+                status, _, err = self.run_tool(*args)
+                self.assertEqual(status, code, err)
+                self.assertIn(message, err)
+
     def test_put_and_mkdir_refusals(self):
         local = self.path("small.bin")
         with open(local, "wb") as f:

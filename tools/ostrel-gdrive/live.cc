@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
@@ -687,7 +688,8 @@ uint64_t now_ms()
 
 // Drives one operation of the library's session to its end over transport:
 // retries, resumes and checks are the library's.
-ostrel_result_t run_op(Transport &transport, ostrel_google_drive_op_t *op, const Sink &sink, std::mt19937 &random)
+ostrel_result_t run_op(Transport &transport, ostrel_google_drive_op_t *op, const Sink &sink, std::mt19937 &random,
+                       int content_fd = -1, const std::function<bool(ostrel_result_t)> &refreshed = nullptr)
 {
     for (;;) {
         const ostrel_google_drive_request_t *request = nullptr;
@@ -699,7 +701,7 @@ ostrel_result_t run_op(Transport &transport, ostrel_google_drive_op_t *op, const
         Session::wait(delay);
         const auto pick = static_cast<unsigned>(random() % 1000);
         if (!ostrel_google_drive_op_streams(op)) {
-            const Reply reply = transport.send(*request);
+            const Reply reply = transport.send(*request, content_fd);
             result = ostrel_google_drive_op_feed(op, reply.status, reply.headers.c_str(), reply.body.data(),
                                                  reply.body.size(), pick, now_ms());
         } else {
@@ -725,10 +727,168 @@ ostrel_result_t run_op(Transport &transport, ostrel_google_drive_op_t *op, const
                                  : ostrel_google_drive_op_feed_body(op, reply.body.data(), reply.body.size());
             }
         }
+        if (result != OSTREL_SUCCESS && refreshed && refreshed(result)) {
+            continue;  // a fresh token; the same request comes again
+        }
         if (result != OSTREL_SUCCESS) {
             return result;
         }
     }
+}
+
+// The library's session for one command, on the tool's transport and token.
+class DriveSession {
+public:
+    DriveSession(Session &session, const std::string &root) : session_(session), random_(std::random_device{}())
+    {
+        const ostrel_result_t result =
+            ostrel_google_drive_session_create(session.base(), root.empty() ? nullptr : root.c_str(), &drive_);
+        if (result != OSTREL_SUCCESS) {
+            session.fail(root, result);
+        }
+        ostrel_google_drive_session_set_limits(drive_, session.attempts(), 0, 0, 0);
+    }
+    ~DriveSession() { ostrel_google_drive_session_free(drive_); }
+    DriveSession(const DriveSession &) = delete;
+    DriveSession &operator=(const DriveSession &) = delete;
+    [[nodiscard]] ostrel_google_drive_session_t *get() const { return drive_; }
+
+    // Runs op (taken over); the first error ends the command with its line.
+    void run(ostrel_google_drive_op_t *op, const std::string &path, int content_fd = -1,
+             const std::function<void(ostrel_google_drive_op_t *)> &done = nullptr)
+    {
+        const std::unique_ptr<ostrel_google_drive_op_t, void (*)(ostrel_google_drive_op_t *)> owned(
+            op, ostrel_google_drive_op_free);
+        const Sink none = [](const char *, size_t) { return true; };
+        const ostrel_result_t result = run_op(session_.transport(), op, none, random_, content_fd,
+                                              [this](ostrel_result_t r) { return session_.refreshed(r); });
+        if (result != OSTREL_SUCCESS) {
+            session_.fail(path, result);
+        }
+        if (done) {
+            done(op);
+        }
+    }
+
+private:
+    Session &session_;
+    std::mt19937 random_;
+    ostrel_google_drive_session_t *drive_ = nullptr;
+};
+
+// The op a creating call made; "malloc" ends the command.
+ostrel_google_drive_op_t *made(Session &session, const std::string &path, ostrel_result_t result,
+                               ostrel_google_drive_op_t *op)
+{
+    if (result != OSTREL_SUCCESS) {
+        session.fail(path, result);
+    }
+    return op;
+}
+
+int live_rm(const Live &live)
+{
+    Session session(live.options, "rm");
+    DriveSession drive(session, live.root);
+    for (const std::string &argument : live.paths) {
+        const std::string path = client_path_of(argument);
+        ostrel_google_drive_op_t *op = nullptr;
+        const ostrel_result_t result = ostrel_google_drive_op_delete(drive.get(), path.c_str(), live.permanent, now_ms(), &op);
+        drive.run(made(session, path, result, op), path);
+    }
+    return 0;
+}
+
+int live_rmdir(const Live &live)
+{
+    Session session(live.options, "rmdir");
+    DriveSession drive(session, live.root);
+    const std::string path = client_path_of(live.path);
+    ostrel_google_drive_op_t *op = nullptr;
+    const ostrel_result_t result = ostrel_google_drive_op_rmdir(drive.get(), path.c_str(), false, now_ms(), &op);
+    drive.run(made(session, path, result, op), path);
+    return 0;
+}
+
+int live_mv(const Live &live)
+{
+    if (!is_live(live.target)) {
+        throw Failure{exit_usage, "mv: \"" + shown(live.target) + "\" is not a live path (drive:/PATH)"};
+    }
+    Session session(live.options, "mv");
+    DriveSession drive(session, live.root);
+    const std::string from = client_path_of(live.path);
+    std::string to = client_path_of(live.target);
+    // Into a folder, as mv does, when the target is one.
+    ostrel_google_drive_op_t *op = nullptr;
+    ostrel_result_t result = ostrel_google_drive_op_stat(drive.get(), to.c_str(), now_ms(), &op);
+    const std::unique_ptr<ostrel_google_drive_op_t, void (*)(ostrel_google_drive_op_t *)> stat(
+        made(session, to, result, op), ostrel_google_drive_op_free);
+    std::mt19937 random(1);
+    result = run_op(session.transport(), op, [](const char *, size_t) { return true; }, random, -1,
+                    [&session](ostrel_result_t r) { return session.refreshed(r); });
+    const ostrel_google_metadata_t *target = ostrel_google_drive_op_file(op);
+    if (result == OSTREL_SUCCESS && target != nullptr && ostrel_google_drive_kind(target, nullptr) == OSTREL_GOOGLE_DRIVE_KIND_FOLDER) {
+        to += (to.ends_with("/") ? "" : "/") + from.substr(from.find_last_of('/') + 1);
+    }
+    ostrel_object_free(ostrel_error_get(result));
+    result = ostrel_google_drive_op_rename(drive.get(), from.c_str(), to.c_str(), now_ms(), &op);
+    drive.run(made(session, from, result, op), from);
+    return 0;
+}
+
+int live_md5(const Live &live)
+{
+    Session session(live.options, "md5");
+    DriveSession drive(session, live.root);
+    // HASH, two blanks, NAME: as md5sum prints and reads.
+    std::vector<std::pair<std::string, std::string>> wanted;  // (path, expected)
+    if (!live.check.empty()) {
+        if (live.paths.size() != 1) {
+            throw Failure{exit_usage, "md5: --check FILE takes one drive:/FOLDER the names of FILE are in"};
+        }
+        std::ifstream in(live.check);
+        if (!in) {
+            throw Failure{exit_refused, "md5: \"" + shown(live.check) + "\": " + std::strerror(errno)};
+        }
+        const std::string folder = client_path_of(live.paths[0]);
+        for (std::string line; std::getline(in, line);) {
+            const size_t gap = line.find("  ");
+            if (gap != 32) {
+                throw Failure{exit_refused, "md5: \"" + shown(live.check) + "\": not an md5sum line: " + shown(line)};
+            }
+            wanted.emplace_back(folder + (folder.ends_with("/") ? "" : "/") + line.substr(34), line.substr(0, 32));
+        }
+    } else {
+        for (const std::string &argument : live.paths) {
+            wanted.emplace_back(client_path_of(argument), "");
+        }
+    }
+    int failed = 0;
+    for (const auto &[path, expected] : wanted) {
+        ostrel_google_drive_op_t *op = nullptr;
+        const ostrel_result_t result = ostrel_google_drive_op_stat(drive.get(), path.c_str(), now_ms(), &op);
+        std::string md5;
+        drive.run(made(session, path, result, op), path, -1, [&](ostrel_google_drive_op_t *done) {
+            const char *sum = nullptr;
+            const ostrel_result_t none = ostrel_google_drive_drive_md5(ostrel_google_drive_op_file(done), 0, UINT64_MAX, &sum);
+            if (none != OSTREL_SUCCESS) {
+                session.fail(path, none);
+            }
+            md5 = sum;
+        });
+        if (live.check.empty()) {
+            write_out(md5 + "  drive:" + shown(path) + "\n");
+        } else {
+            const bool same = md5 == expected;
+            failed += same ? 0 : 1;
+            write_out(shown(path.substr(path.find_last_of('/') + 1)) + (same ? ": OK\n" : ": FAILED\n"));
+        }
+    }
+    if (failed != 0) {
+        say("md5: " + std::to_string(failed) + " of " + std::to_string(wanted.size()) + " computed checksums did NOT match");
+    }
+    return failed != 0 ? exit_refused : 0;
 }
 
 // get --streams N: the file's stripes read at once, each by its own read
@@ -953,12 +1113,26 @@ int live_put(const Live &live)
     const std::string local_md5 = md5.hex();
 
     Session session(live.options, "put");
+    // The local modification time, kept on Drive unless --no-mtime.
+    const int64_t mtime_ms = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
+    if (live.replace) {
+        // The library's write: the content of the one plain file of that name replaced, its id kept.
+        DriveSession drive(session, live.root);
+        ostrel_google_drive_op_t *op = nullptr;
+        const ostrel_result_t made_op = ostrel_google_drive_op_write(
+            drive.get(), path.c_str(), total, live.no_mtime ? OSTREL_GOOGLE_DRIVE_NO_TIME : mtime_ms, now_ms(), &op);
+        if (made_op == OSTREL_SUCCESS) {
+            ostrel_google_drive_op_set_md5(op, local_md5.c_str());
+        }
+        drive.run(made(session, path, made_op, op), path, fd);
+        return 0;
+    }
     Walker walker(session, live.root);
     const ostrel_google_metadata_t *existing = nullptr;
     ostrel_result_t result = walker.walk(path, false, &existing);
     if (result == OSTREL_SUCCESS) {
         throw Failure{exit_refused, "put: \"" + shown(path)
-                                        + "\": exists; ostrel-gdrive never replaces a file (Drive would keep both)"};
+                                        + "\": exists; --replace replaces its content (Drive would keep both otherwise)"};
     }
     if (!is_ftp(result, 550)) {
         session.fail(path, result);
@@ -996,6 +1170,12 @@ int live_put(const Live &live)
     if (local_md5 != stored->md5_checksum) {
         throw Failure{exit_refused, "put: \"" + shown(path) + "\": Drive stored bytes with MD5 "
                                         + shown(stored->md5_checksum) + ", the local file has " + local_md5};
+    }
+    if (!live.no_mtime) {
+        DriveSession drive(session, live.root);
+        ostrel_google_drive_op_t *op = nullptr;
+        const ostrel_result_t made_op = ostrel_google_drive_op_set_time(drive.get(), path.c_str(), mtime_ms, now_ms(), &op);
+        drive.run(made(session, path, made_op, op), path);
     }
     return 0;
 }
@@ -1063,10 +1243,35 @@ void add_live_commands(CLI::App &app, CLI::App *ls, CLI::App *resolve, Live &liv
         ->type_name("BYTES");
     root(live.put);
     options(live.put);
+    live.put->add_flag("--replace", live.replace,
+                       "Replace the content of the file of that name, keeping its id (refused without it)");
+    live.put->add_flag("--no-mtime", live.no_mtime, "Leave Drive's own modification time (default: the local file's)");
     live.mkdir = app.add_subcommand("mkdir", "Live: create a folder (refused when the name exists)");
     live.mkdir->add_option("PATH", live.path, "drive:/PATH")->required();
     root(live.mkdir);
     options(live.mkdir);
+    live.rm = app.add_subcommand("rm", "Live: move files to Drive's trash, or delete them for good (never a folder: "
+                                       "see rmdir)");
+    live.rm->add_option("PATH", live.paths, "drive:/PATH...")->required();
+    live.rm->add_flag("--permanent", live.permanent, "Delete for good, skipping the trash (the owner only)");
+    root(live.rm);
+    options(live.rm);
+    live.rmdir = app.add_subcommand("rmdir", "Live: move an empty folder to Drive's trash");
+    live.rmdir->add_option("PATH", live.path, "drive:/PATH")->required();
+    root(live.rmdir);
+    options(live.rmdir);
+    live.mv = app.add_subcommand("mv", "Live: rename or move a file or folder (into B when B is a folder)");
+    live.mv->add_option("PATH", live.path, "drive:/A")->required();
+    live.mv->add_option("TARGET", live.target, "drive:/B")->required();
+    root(live.mv);
+    options(live.mv);
+    live.md5 = app.add_subcommand("md5", "Live: Drive's MD5 of files, as md5sum prints it (no download)");
+    live.md5->add_option("PATH", live.paths, "drive:/PATH... (with --check, the drive:/FOLDER the names are in)")
+        ->required();
+    live.md5->add_option("--check", live.check, "Compare an md5sum FILE's sums with Drive's, as md5sum -c does")
+        ->type_name("FILE");
+    root(live.md5);
+    options(live.md5);
 }
 
 bool run_live(Live &live, const CLI::App *ls_command, const LsOptions &ls, const CLI::App *resolve_command,
@@ -1094,8 +1299,19 @@ bool run_live(Live &live, const CLI::App *ls_command, const LsOptions &ls, const
     const struct {
         CLI::App *command;
         int (*run)(const Live &);
-    } commands[] = {{live.stat, live_stat}, {live.get, live_get}, {live.put, live_put}, {live.mkdir, live_mkdir}};
+    } commands[] = {{live.stat, live_stat}, {live.get, live_get},     {live.put, live_put}, {live.mkdir, live_mkdir},
+                    {live.rm, live_rm},     {live.rmdir, live_rmdir}, {live.mv, live_mv},   {live.md5, live_md5}};
     for (const auto &c : commands) {
+        if (*c.command && (c.command == live.rm || c.command == live.md5)) {
+            for (const std::string &path : live.paths) {
+                if (!is_live(path)) {
+                    throw Failure{exit_usage, std::string(c.command->get_name()) + ": \"" + shown(path)
+                                                  + "\" is not a live path (drive:/PATH)"};
+                }
+            }
+            *status = c.run(live);
+            return true;
+        }
         if (*c.command) {
             if (!is_live(live.path)) {
                 throw Failure{exit_usage, std::string(c.command->get_name()) + ": \"" + shown(live.path)

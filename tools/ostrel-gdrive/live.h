@@ -30,6 +30,16 @@ struct Live {
     CLI::App *get = nullptr;
     CLI::App *put = nullptr;
     CLI::App *mkdir = nullptr;
+    CLI::App *rm = nullptr;
+    CLI::App *rmdir = nullptr;
+    CLI::App *mv = nullptr;
+    CLI::App *md5 = nullptr;
+    std::vector<std::string> paths;  // rm and md5
+    std::string target;              // mv's destination
+    std::string check;               // md5 --check FILE
+    bool permanent = false;
+    bool replace = false;
+    bool no_mtime = false;
     std::string path;
     std::string local;
     std::string root;

@@ -26,7 +26,8 @@ namespace {
 
 using namespace ostrel::gdrive;
 
-constexpr const char *command_names = "ls, resolve, query, in, out, split, expand, formats, stat, get, put, mkdir";
+constexpr const char *command_names =
+    "ls, resolve, query, in, out, split, expand, formats, stat, get, put, mkdir, rm, rmdir, mv, md5";
 
 // The first argument that looks like an option but is none of the tool's or
 // of its command's; "" when there is none.

@@ -11,8 +11,10 @@ _ostrel_gdrive_options()
         resolve) echo "$common --json --root --paths-from $live" ;;
         stat) echo "$common --json --root $live" ;;
         get) echo "$common --offset --streams --root $live" ;;
-        put) echo "$common --chunk-size --root $live" ;;
-        mkdir) echo "$common --root $live" ;;
+        put) echo "$common --chunk-size --replace --no-mtime --root $live" ;;
+        mkdir | rmdir | mv) echo "$common --root $live" ;;
+        rm) echo "$common --permanent --root $live" ;;
+        md5) echo "$common --check --root $live" ;;
         query) echo "$common --json --parent" ;;
         in | split) echo "$common --json --write" ;;
         out) echo "$common --json --name --mime --id" ;;
@@ -81,12 +83,13 @@ _ostrel_gdrive()
         --debug) mapfile -t COMPREPLY < <(compgen -W "ALL TRACE DEBUG INFO WARN ERROR" -- "$cur") ;;
         --path | --root | --parent | --name | --mime | --id | --token-command | --api-url | --retries | --offset | --streams | \
             --chunk-size) ;;
+        --check) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
         *)
             if [[ $cur == -* ]]; then
                 mapfile -t COMPREPLY < <(compgen -W "$(_ostrel_gdrive_options "$command")" -- "$cur")
             elif [[ -z $command ]]; then
-                mapfile -t COMPREPLY < <(compgen -W "ls resolve query in out split expand formats stat get put mkdir" -- "$cur")
-            elif [[ $command == ls || $command == resolve || $command == get || $command == put ]]; then
+                mapfile -t COMPREPLY < <(compgen -W "ls resolve query in out split expand formats stat get put mkdir rm rmdir mv md5" -- "$cur")
+            elif [[ $command == ls || $command == resolve || $command == get || $command == put || $command == md5 ]]; then
                 compopt -o filenames 2>/dev/null
                 mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             fi
