@@ -395,7 +395,7 @@ TEST(Cli, BashCompletionOffersCommandsOptionsAndExportFormats)
         {"", "ls\nresolve\nquery\nin\nout\nsplit\nexpand\nformats\nstat\nget\nput\nmkdir\nrm\nrmdir\nmv\nmd5\n"},
         {"--export documents=pdf s", "split\nstat\n"},
         {"ls -", "--export\n--config\n--debug\n-h\n--help\n-l\n--long\n--json\n--ids\n--trashed\n--path\n--root\n"
-                 "--token-file\n--token-command\n--api-url\n--retries\n"},
+                 "--token-file\n--token-command\n--api-url\n--retries\n--max-wait\n"},
         {"--export ", "documents=\nspreadsheets=\npresentations=\ndrawings=\n"},
         // Readline replaces what follows the last "=".
         {"--export documents=p", "pdf\n"},

@@ -3,7 +3,8 @@
 
     python3 tests/drive/emulator.py --tree TREE.json [--faults FAULTS.json]
         [--log LOG.ndjson] [--port 0] [--token TOKEN]... [--big-folder NAME=COUNT]...
-        [--max-requests N] [--max-seconds S] [--max-page N] [--bandwidth BYTES/S] [--ignore-stdin]
+        [--max-requests N] [--max-seconds S] [--max-page N] [--bandwidth BYTES/S] [--no-gzip]
+        [--ignore-stdin]
 
 It binds 127.0.0.1 (a free port with --port 0), prints one line "PORT <n>" on
 standard output and serves until SIGTERM, SIGINT, the end of its standard input
@@ -140,6 +141,7 @@ logged.
 
 import argparse
 import base64
+import gzip
 import hashlib
 import http.server
 import json
@@ -1068,6 +1070,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.body_read()
 
     def send_answer(self, answer, cut_at=None):
+        # JSON answers are compressed when asked, as Drive does.
+        if (self.server.app.gzip and answer.chunks is None and answer.body
+                and answer.content_type.startswith("application/json")
+                and "gzip" in (self.headers.get("Accept-Encoding") or "")):
+            answer.body = gzip.compress(answer.body, 6)
+            answer.length = len(answer.body)
+            answer.headers = dict(answer.headers, **{"Content-Encoding": "gzip"})
         length = answer.length
         send = length
         if cut_at is not None:
@@ -1542,6 +1551,7 @@ class App:
         self.drive, self.faults, self.log_file = drive, faults, log_file
         self.max_requests, self.max_page = max_requests, max_page
         self.bandwidth = 0
+        self.gzip = True
         self.log, self.log_lock = [], threading.Lock()
         # Requests are logged once answered: a reader of the log waits for
         # every numbered one, so it never misses one a client already has.
@@ -1599,6 +1609,7 @@ def main(argv=None):
     parser.add_argument("--max-requests", type=int, default=20000)
     parser.add_argument("--max-seconds", type=float, default=300)
     parser.add_argument("--max-page", type=int, default=PAGE_MAX, help="serve at most this many files a page")
+    parser.add_argument("--no-gzip", action="store_true", help="never compress, even when asked")
     parser.add_argument("--bandwidth", type=float, default=0,
                         help="bytes a second each connection sends at most, as one long-distance TCP connection")
     parser.add_argument("--ignore-stdin", action="store_true", help="do not stop at the end of standard input")
@@ -1617,6 +1628,7 @@ def main(argv=None):
     log_file = open(args.log, "w", encoding="utf-8") if args.log else None
     app = App(drive, faults, log_file, args.max_requests, args.max_page)
     app.bandwidth = args.bandwidth
+    app.gzip = not args.no_gzip
     server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
     server.daemon_threads = True
     server.app = app

@@ -185,20 +185,35 @@ public:
 
     unsigned random_ms() { return static_cast<unsigned>(random_() % 1000); }
 
-    static void wait(unsigned long ms)
+    // Waits as Drive asks, capped by --max-wait; a wait of more than a few
+    // seconds is said, with why.
+    static void wait(unsigned long ms, unsigned long max_wait_s = default_max_wait_s)
     {
+        const unsigned long cap = max_wait_s * 1000;
+        if (ms > cap) {
+            ms = cap;
+        }
+        if (ms >= 3000) {
+            say("waiting " + std::to_string((ms + 500) / 1000) + " s before asking Drive again, as it asked (rate "
+                "limit, server error or a dropped answer); --max-wait caps it");
+        }
         if (ms > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         }
     }
+    void pause(unsigned long ms) const { wait(ms, options_.max_wait); }
 
     // After a 530 (Drive's 401): a token command runs once more, and the
-    // failed request is sent again.
+    // failed request is sent again, as long as the previous token got
+    // requests through (a transfer may outlive several tokens).
     bool refreshed(ostrel_result_t result)
     {
-        if (!is_ftp(result, 530) || !token_.refreshable()) {
+        if (!is_ftp(result, 530) || !token_.refreshable()
+            || (refreshes_ != 0 && transport_.good_answers() == good_at_refresh_)) {
             return false;
         }
+        ++refreshes_;
+        good_at_refresh_ = transport_.good_answers();
         ostrel_object_free(ostrel_error_get(result));
         token_.refresh();
         transport_.set_token(token_.value());
@@ -219,7 +234,7 @@ public:
                 return result;
             }
             const RequestPtr request(raw);
-            wait(delay_ms);
+            pause(delay_ms);
             const Reply reply = transport_.send(*request, content_fd);
             const ostrel_google_drive_answer_t answer = reply.answer(random_ms());
             result = feed(&answer);
@@ -266,8 +281,8 @@ public:
                 return result;
             }
             ostrel_object_free(ostrel_error_get(result));
-            wait(ostrel_google_drive_retry_delay_ms(attempt == 0 ? 1 : attempt, random_ms(),
-                                                    reply->has_retry_after ? reply->retry_after.c_str() : nullptr));
+            pause(ostrel_google_drive_retry_delay_ms(attempt == 0 ? 1 : attempt, random_ms(),
+                                                     reply->has_retry_after ? reply->retry_after.c_str() : nullptr));
         }
     }
 
@@ -298,6 +313,8 @@ private:
     std::string base_;
     Token token_;
     Transport transport_;
+    unsigned refreshes_ = 0;
+    uint64_t good_at_refresh_ = 0;
     std::mt19937 random_;
 };
 
@@ -1202,6 +1219,11 @@ void add_live_commands(CLI::App &app, CLI::App *ls, CLI::App *resolve, Live &liv
                             "Live paths: Drive's API base URL (default OSTREL_GDRIVE_API_URL, else "
                             "https://www.googleapis.com); http:// only to loopback hosts")
             ->type_name("URL");
+        command->add_option("--max-wait", live.options.max_wait,
+                            "Live paths: the longest single wait before asking Drive again, in seconds (default "
+                            "300); longer Retry-After answers are cut to it")
+            ->type_name("SECONDS")
+            ->check(CLI::Range(0ul, 86400ul));
         command->add_option("--retries", live.options.retries,
                             "Live paths: tries of each request, the first included (default 5), waiting as Drive asks "
                             "(exponential backoff, Retry-After)")

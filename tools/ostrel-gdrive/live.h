@@ -20,8 +20,12 @@ struct LiveOptions {
     std::string token_command;
     std::string api_url;
     unsigned retries = 5;
+    unsigned long max_wait = 300;  // seconds, the longest single wait
     bool trace = false;
 };
+
+// --max-wait's default: five minutes, beyond which a Retry-After is capped.
+constexpr unsigned long default_max_wait_s = 300;
 
 // The live commands' own arguments, filled by CLI11.
 struct Live {

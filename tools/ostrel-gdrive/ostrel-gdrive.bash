@@ -5,7 +5,7 @@
 _ostrel_gdrive_options()
 {
     local common="--export --config --debug -h --help"
-    local live="--token-file --token-command --api-url --retries"
+    local live="--token-file --token-command --api-url --retries --max-wait"
     case $1 in
         ls) echo "$common -l --long --json --ids --trashed --path --root $live" ;;
         resolve) echo "$common --json --root --paths-from $live" ;;
@@ -62,7 +62,7 @@ _ostrel_gdrive()
     for ((i = 1; i < last; i++)); do
         case ${words[i]} in
             --export | --config | --debug | --paths-from | --path | --root | --parent | --name | --mime | --id | \
-                --token-file | --token-command | --api-url | --retries | --offset | --streams | --chunk-size) ((i++)) ;;
+                --token-file | --token-command | --api-url | --retries | --max-wait | --offset | --streams | --chunk-size) ((i++)) ;;
             -*) ;;
             *)
                 [[ -z $command ]] && command=${words[i]}
@@ -81,7 +81,7 @@ _ostrel_gdrive()
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             ;;
         --debug) mapfile -t COMPREPLY < <(compgen -W "ALL TRACE DEBUG INFO WARN ERROR" -- "$cur") ;;
-        --path | --root | --parent | --name | --mime | --id | --token-command | --api-url | --retries | --offset | --streams | \
+        --path | --root | --parent | --name | --mime | --id | --token-command | --api-url | --retries | --max-wait | --offset | --streams | \
             --chunk-size) ;;
         --check) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
         *)

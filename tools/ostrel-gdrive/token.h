@@ -15,9 +15,8 @@ public:
     Token(const std::string &file, const std::string &command);
 
     [[nodiscard]] const std::string &value() const { return value_; }
-    // Whether a refresh may be tried: only a command gives a new token, and
-    // only once.
-    [[nodiscard]] bool refreshable() const { return !command_.empty() && !refreshed_; }
+    // Whether a refresh may be tried: only a command gives a new token.
+    [[nodiscard]] bool refreshable() const { return !command_.empty(); }
     // Runs the command again; a Failure when it fails.
     void refresh();
 
@@ -26,8 +25,10 @@ private:
 
     std::string command_;
     std::string value_;
-    bool refreshed_ = false;
 };
+
+// How long --token-command may take to print its line.
+constexpr int token_command_seconds = 30;
 
 }  // namespace ostrel::gdrive
 

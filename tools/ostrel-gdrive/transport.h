@@ -51,6 +51,8 @@ public:
     Transport &operator=(const Transport &) = delete;
 
     void set_token(std::string token) { token_ = std::move(token); }
+    // Answers of 2xx or 308 so far: whether a token got requests through.
+    [[nodiscard]] uint64_t good_answers() const { return good_answers_; }
 
     // Sends request. Its data_length bytes from data_offset are read from
     // content_fd (upload chunks). A 2xx body goes to sink when one is
@@ -63,6 +65,7 @@ private:
     void *curl_;
     bool trace_;
     std::string token_;
+    uint64_t good_answers_ = 0;
 };
 
 // Whether an API base URL may be used: https, or http to a loopback host
