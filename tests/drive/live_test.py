@@ -280,6 +280,54 @@ class Live(unittest.TestCase):
         self.assertEqual(status, 0, err)
         self.assertIn("expired; starting again from byte 0", err)
 
+    def test_get_loses_nothing_on_the_local_side(self):
+        import glob
+        import signal
+        import stat
+        import threading
+        victim = self.path("victim.txt")
+        with open(victim, "w") as f:
+            f.write("keep me")
+        local = self.path("landing.bin")
+        os.symlink(victim, local + ".part")  # planted where a part file used to go
+        status, _, err = self.run_tool("get", "drive:/range.bin", local)
+        self.assertEqual(status, 0, err)
+        with open(victim) as f:
+            self.assertEqual(f.read(), "keep me")
+        mask = os.umask(0)
+        os.umask(mask)
+        self.assertEqual(stat.S_IMODE(os.stat(local).st_mode), 0o666 & ~mask)
+        # A device and a FIFO are written in place, never replaced.
+        self.assertEqual(self.run_tool("get", "drive:/range.bin", "/dev/null")[0], 0)
+        self.assertTrue(stat.S_ISCHR(os.stat("/dev/null").st_mode))
+        fifo = self.path("pipe")
+        os.mkfifo(fifo)
+        got = []
+        def read_fifo():
+            with open(fifo, "rb") as f:
+                got.append(f.read())
+        reader = threading.Thread(target=read_fifo)
+        reader.start()
+        self.assertEqual(self.run_tool("get", "drive:/range.bin", fifo)[0], 0)
+        reader.join(30)
+        self.assertEqual(got, [self.content("1XRange")])
+        self.assertTrue(stat.S_ISFIFO(os.stat(fifo).st_mode))
+        # A signal during get removes the part file and exits 128 + its number.
+        self.faults({"path": "^/drive/v3/files/1XRange$", "query": "alt=media", "delay": 5})
+        environment = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "OSTREL_GDRIVE_API_URL": self.url,
+                       "OSTREL_GDRIVE_TOKEN": TOKEN}
+        slow = self.path("slow.bin")
+        tool = subprocess.Popen([TOOL, "get", "drive:/range.bin", slow], env=environment, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            if glob.glob(slow + ".part*"):
+                break
+            __import__("time").sleep(0.05)
+        self.assertTrue(glob.glob(slow + ".part*"))
+        tool.send_signal(signal.SIGTERM)
+        self.assertEqual(tool.wait(timeout=30), 128 + signal.SIGTERM)
+        self.assertEqual(glob.glob(slow + "*"), [])
+
     def test_replace_move_remove_and_md5(self):
         local = self.path("r.txt")
         with open(local, "wb") as f:

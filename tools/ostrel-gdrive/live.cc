@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -612,8 +613,22 @@ int live_mkdir(const Live &live)
     return 0;
 }
 
-// The local file of a download: LOCAL.part, renamed to LOCAL when complete;
-// standard output for "-".
+// The part file's name, for the signal handlers to remove: a fixed buffer,
+// since a handler may not allocate.
+char part_to_remove[4096];
+
+extern "C" void remove_part_and_exit(int signal_number)
+{
+    if (part_to_remove[0] != '\0') {
+        (void) ::unlink(part_to_remove);
+    }
+    ::_exit(128 + signal_number);
+}
+
+// The local file of a download: a part file of a unique name beside LOCAL,
+// renamed to LOCAL when complete, so that nothing at LOCAL is touched before
+// and no link planted anywhere is followed; standard output for "-", and a
+// FIFO or a device written in place.
 class Target {
 public:
     explicit Target(const std::string &local) : local_(local)
@@ -622,17 +637,44 @@ public:
             fd_ = STDOUT_FILENO;
             return;
         }
-        part_ = local + ".part";
-        fd_ = ::open(part_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);  // read back for a striped MD5
+        struct stat info = {};
+        if (::stat(local.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode))) {
+            fd_ = ::open(local.c_str(), O_WRONLY | O_CLOEXEC);
+            if (fd_ < 0) {
+                throw Failure{exit_refused, "get: \"" + shown(local) + "\": " + std::strerror(errno)};
+            }
+            in_place_ = true;
+            return;
+        }
+        // O_EXCL under mkostemp: a name that exists, a link among them, is never opened.
+        std::string name = local + ".part.XXXXXX";
+        fd_ = ::mkostemp(name.data(), O_CLOEXEC);
         if (fd_ < 0) {
-            throw Failure{exit_refused, "get: \"" + shown(part_) + "\": " + std::strerror(errno)};
+            throw Failure{exit_refused, "get: \"" + shown(local + ".part") + "\": " + std::strerror(errno)};
+        }
+        part_ = name;
+        // The mode a new file gets: 0666 less the umask, not mkostemp's 0600.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        (void) ::fchmod(fd_, 0666 & ~mask);
+        if (part_.size() < sizeof part_to_remove) {
+            std::memcpy(part_to_remove, part_.c_str(), part_.size() + 1);
+            struct sigaction action = {};
+            action.sa_handler = remove_part_and_exit;
+            sigemptyset(&action.sa_mask);
+            for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+                (void) ::sigaction(signal_number, &action, nullptr);
+            }
         }
     }
     ~Target()
     {
         if (!part_.empty()) {
+            part_to_remove[0] = '\0';
             ::close(fd_);
             ::unlink(part_.c_str());
+        } else if (in_place_) {
+            ::close(fd_);
         }
     }
     Target(const Target &) = delete;
@@ -685,14 +727,18 @@ public:
         if (::close(fd_) != 0 || ::rename(part_.c_str(), local_.c_str()) != 0) {
             throw Failure{exit_refused, "get: \"" + shown(local_) + "\": " + std::strerror(errno)};
         }
+        part_to_remove[0] = '\0';
         part_.clear();
     }
+    // Striped writes go to a seekable part file only.
+    [[nodiscard]] bool seekable() const { return !part_.empty(); }
 
 private:
     std::string local_;
     std::string part_;
     int fd_ = -1;
     int error_ = 0;
+    bool in_place_ = false;
 };
 
 // The caller's clock, for the library's session.
@@ -1002,7 +1048,7 @@ int live_get(const Live &live)
     Target target(local);
     Md5 md5;
     const bool whole = live.offset == 0;
-    if (live.streams > 1 && kind == OSTREL_GOOGLE_DRIVE_KIND_FILE && file.size_set && whole && local != "-") {
+    if (live.streams > 1 && kind == OSTREL_GOOGLE_DRIVE_KIND_FILE && file.size_set && whole && target.seekable()) {
         get_striped(session, path, live.root, file, live.streams, target.fd());
         if (file.md5_checksum[0] != '\0') {
             const std::string local_md5 = target.md5();
