@@ -328,6 +328,21 @@ class Live(unittest.TestCase):
         self.assertEqual(tool.wait(timeout=30), 128 + signal.SIGTERM)
         self.assertEqual(glob.glob(slow + "*"), [])
 
+    def test_errors_name_the_real_cause_and_stat_shows_the_facts(self):
+        import socket
+        closed = socket.socket()
+        closed.bind(("127.0.0.1", 0))
+        port = closed.getsockname()[1]
+        closed.close()
+        status, _, err = self.run_tool("stat", "--retries", "1", "drive:/x",
+                                       env={"OSTREL_GDRIVE_API_URL": "http://127.0.0.1:%d" % port})
+        self.assertEqual(status, 1)
+        self.assertIn("No answer from Drive (", err)
+        self.assertIn("onnect", err)  # libcurl's own words for a refused connection
+        status, out, err = self.run_tool("stat", "--json", "drive:/range.bin")
+        facts = json.loads(out)["facts"]
+        self.assertTrue(facts.startswith("type=file;size=300000;") and "unique=1XRange;" in facts, facts)
+
     def test_replace_move_remove_and_md5(self):
         local = self.path("r.txt")
         with open(local, "wb") as f:

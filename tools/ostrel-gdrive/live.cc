@@ -289,7 +289,14 @@ public:
 
     [[noreturn]] void fail(const std::string &path, ostrel_result_t result)
     {
-        throw Failure{exit_refused, refusal_line(command_, path, result)};
+        // "No answer from Drive" says what the library saw; the transport knows why.
+        const char *code = ostrel_gfs_error_get_ftp_response_error_code(ostrel_error_peek(result));
+        const bool unanswered = code != nullptr && std::strcmp(code, "DRIVE_UNAVAILABLE") == 0;
+        std::string line = refusal_line(command_, path, result);
+        if (unanswered && !transport_.last_failure().empty()) {
+            line += " (" + safe(transport_.last_failure()) + ")";
+        }
+        throw Failure{exit_refused, line};
     }
 
 private:
@@ -542,10 +549,138 @@ int live_resolve(const std::vector<std::string> &arguments, const std::string &r
     return status;
 }
 
+// The caller's clock, for the library's session.
+uint64_t now_ms()
+{
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+// Drives one operation of the library's session to its end over transport:
+// retries, resumes and checks are the library's.
+ostrel_result_t run_op(Transport &transport, ostrel_google_drive_op_t *op, const Sink &sink, std::mt19937 &random,
+                       int content_fd = -1, const std::function<bool(ostrel_result_t)> &refreshed = nullptr)
+{
+    for (;;) {
+        const ostrel_google_drive_request_t *request = nullptr;
+        unsigned long delay = 0;
+        ostrel_result_t result = ostrel_google_drive_op_next(op, &request, &delay);
+        if (result != OSTREL_SUCCESS || request == nullptr) {
+            return result;
+        }
+        Session::wait(delay);
+        const auto pick = static_cast<unsigned>(random() % 1000);
+        if (!ostrel_google_drive_op_streams(op)) {
+            const Reply reply = transport.send(*request, content_fd);
+            result = ostrel_google_drive_op_feed(op, reply.status, reply.headers.c_str(), reply.body.data(),
+                                                 reply.body.size(), pick, now_ms());
+        } else {
+            ostrel_result_t head_result = OSTREL_SUCCESS;
+            bool fed = false;
+            bool deliver = false;
+            const Head head = [&](int status, const std::string &headers, uint64_t *skip, uint64_t *count) {
+                fed = true;
+                head_result = ostrel_google_drive_op_feed_head(op, status, headers.c_str(), pick, now_ms(), &deliver,
+                                                               skip, count);
+                return head_result == OSTREL_SUCCESS && deliver;
+            };
+            const Reply reply = transport.send(*request, -1, &sink, 0, &head);
+            if (!fed) {  // no answer came
+                uint64_t skip = 0;
+                uint64_t count = 0;
+                head_result = ostrel_google_drive_op_feed_head(op, 0, "", pick, now_ms(), &deliver, &skip, &count);
+                deliver = false;
+            }
+            result = head_result;
+            if (result == OSTREL_SUCCESS) {
+                result = deliver ? ostrel_google_drive_op_feed_end(op, reply.received, reply.failure.empty())
+                                 : ostrel_google_drive_op_feed_body(op, reply.body.data(), reply.body.size());
+            }
+        }
+        if (result != OSTREL_SUCCESS && refreshed && refreshed(result)) {
+            continue;  // a fresh token; the same request comes again
+        }
+        if (result != OSTREL_SUCCESS) {
+            return result;
+        }
+    }
+}
+
+// The library's session for one command, on the tool's transport and token.
+class DriveSession {
+public:
+    DriveSession(Session &session, const std::string &root) : session_(session), random_(std::random_device{}())
+    {
+        const ostrel_result_t result =
+            ostrel_google_drive_session_create(session.base(), root.empty() ? nullptr : root.c_str(), &drive_);
+        if (result != OSTREL_SUCCESS) {
+            session.fail(root, result);
+        }
+        ostrel_google_drive_session_set_limits(drive_, session.attempts(), 0, 0, 0);
+    }
+    ~DriveSession() { ostrel_google_drive_session_free(drive_); }
+    DriveSession(const DriveSession &) = delete;
+    DriveSession &operator=(const DriveSession &) = delete;
+    [[nodiscard]] ostrel_google_drive_session_t *get() const { return drive_; }
+
+    // Runs op (taken over); the first error ends the command with its line.
+    void run(ostrel_google_drive_op_t *op, const std::string &path, int content_fd = -1,
+             const std::function<void(ostrel_google_drive_op_t *)> &done = nullptr)
+    {
+        const std::unique_ptr<ostrel_google_drive_op_t, void (*)(ostrel_google_drive_op_t *)> owned(
+            op, ostrel_google_drive_op_free);
+        const Sink none = [](const char *, size_t) { return true; };
+        const ostrel_result_t result = run_op(session_.transport(), op, none, random_, content_fd,
+                                              [this](ostrel_result_t r) { return session_.refreshed(r); });
+        if (result != OSTREL_SUCCESS) {
+            session_.fail(path, result);
+        }
+        if (done) {
+            done(op);
+        }
+    }
+
+private:
+    Session &session_;
+    std::mt19937 random_;
+    ostrel_google_drive_session_t *drive_ = nullptr;
+};
+
+// The op a creating call made; "malloc" ends the command.
+ostrel_google_drive_op_t *made(Session &session, const std::string &path, ostrel_result_t result,
+                               ostrel_google_drive_op_t *op)
+{
+    if (result != OSTREL_SUCCESS) {
+        session.fail(path, result);
+    }
+    return op;
+}
+
 int live_stat(const Live &live)
 {
-    Opened opened(live.options, "stat", live.path, live.root);
-    const auto &[session, path, walker, file, export_mime, kind] = opened;
+    // On the library's session: the record, and its listing facts (Drive's
+    // capabilities among them).
+    Session session(live.options, "stat");
+    const std::string path = client_path_of(live.path);
+    DriveSession drive(session, live.root);
+    std::string facts;
+    ostrel_google_metadata_t record{};
+    const std::unique_ptr<ostrel_google_metadata_t, void (*)(ostrel_google_metadata_t *)> owned(
+        &record, ostrel_google_metadata_destroy);
+    ostrel_google_drive_op_t *op = nullptr;
+    const ostrel_result_t made_op = ostrel_google_drive_op_stat(drive.get(), path.c_str(), now_ms(), &op);
+    drive.run(made(session, path, made_op, op), path, -1, [&](ostrel_google_drive_op_t *done) {
+        char *text = ostrel_google_drive_op_facts(done, SIZE_MAX);
+        facts = text != nullptr ? text : "";
+        std::free(text);
+        if (ostrel_google_metadata_copy(&record, ostrel_google_drive_op_file(done)) != OSTREL_SUCCESS) {
+            throw Failure{exit_refused, "stat: out of memory"};
+        }
+    });
+    const ostrel_google_metadata_t &file = record;
+    const char *export_mime = nullptr;
+    (void) ostrel_google_drive_kind(&file, &export_mime);
     const std::optional<uintmax_t> size = client_size(file);
     const std::string client = path == "/" ? "/" : client_name_of(file);
     const char *md5 = file.md5_checksum[0] != '\0' ? file.md5_checksum : nullptr;
@@ -562,6 +697,7 @@ int live_stat(const Live &live)
             .text_or_null("modifiedTime", file.modified_time_set ? utc(file.modified_time).c_str() : nullptr)
             .text_or_null("md5Checksum", md5)
             .boolean("trashed", file.trashed_set && file.trashed)
+            .text("facts", facts)
             .write();
         return 0;
     }
@@ -574,7 +710,8 @@ int live_stat(const Live &live)
                  {"id:", or_dash(file.id)},
                  {"size:", size ? std::to_string(*size) : "-"},
                  {"modified:", file.modified_time_set ? utc(file.modified_time) : "-"},
-                 {"md5:", or_dash(md5)}});
+                 {"md5:", or_dash(md5)},
+                 {"facts:", facts.empty() ? "-" : shown(facts)}});
     return 0;
 }
 
@@ -740,114 +877,6 @@ private:
     int error_ = 0;
     bool in_place_ = false;
 };
-
-// The caller's clock, for the library's session.
-uint64_t now_ms()
-{
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
-
-// Drives one operation of the library's session to its end over transport:
-// retries, resumes and checks are the library's.
-ostrel_result_t run_op(Transport &transport, ostrel_google_drive_op_t *op, const Sink &sink, std::mt19937 &random,
-                       int content_fd = -1, const std::function<bool(ostrel_result_t)> &refreshed = nullptr)
-{
-    for (;;) {
-        const ostrel_google_drive_request_t *request = nullptr;
-        unsigned long delay = 0;
-        ostrel_result_t result = ostrel_google_drive_op_next(op, &request, &delay);
-        if (result != OSTREL_SUCCESS || request == nullptr) {
-            return result;
-        }
-        Session::wait(delay);
-        const auto pick = static_cast<unsigned>(random() % 1000);
-        if (!ostrel_google_drive_op_streams(op)) {
-            const Reply reply = transport.send(*request, content_fd);
-            result = ostrel_google_drive_op_feed(op, reply.status, reply.headers.c_str(), reply.body.data(),
-                                                 reply.body.size(), pick, now_ms());
-        } else {
-            ostrel_result_t head_result = OSTREL_SUCCESS;
-            bool fed = false;
-            bool deliver = false;
-            const Head head = [&](int status, const std::string &headers, uint64_t *skip, uint64_t *count) {
-                fed = true;
-                head_result = ostrel_google_drive_op_feed_head(op, status, headers.c_str(), pick, now_ms(), &deliver,
-                                                               skip, count);
-                return head_result == OSTREL_SUCCESS && deliver;
-            };
-            const Reply reply = transport.send(*request, -1, &sink, 0, &head);
-            if (!fed) {  // no answer came
-                uint64_t skip = 0;
-                uint64_t count = 0;
-                head_result = ostrel_google_drive_op_feed_head(op, 0, "", pick, now_ms(), &deliver, &skip, &count);
-                deliver = false;
-            }
-            result = head_result;
-            if (result == OSTREL_SUCCESS) {
-                result = deliver ? ostrel_google_drive_op_feed_end(op, reply.received, reply.failure.empty())
-                                 : ostrel_google_drive_op_feed_body(op, reply.body.data(), reply.body.size());
-            }
-        }
-        if (result != OSTREL_SUCCESS && refreshed && refreshed(result)) {
-            continue;  // a fresh token; the same request comes again
-        }
-        if (result != OSTREL_SUCCESS) {
-            return result;
-        }
-    }
-}
-
-// The library's session for one command, on the tool's transport and token.
-class DriveSession {
-public:
-    DriveSession(Session &session, const std::string &root) : session_(session), random_(std::random_device{}())
-    {
-        const ostrel_result_t result =
-            ostrel_google_drive_session_create(session.base(), root.empty() ? nullptr : root.c_str(), &drive_);
-        if (result != OSTREL_SUCCESS) {
-            session.fail(root, result);
-        }
-        ostrel_google_drive_session_set_limits(drive_, session.attempts(), 0, 0, 0);
-    }
-    ~DriveSession() { ostrel_google_drive_session_free(drive_); }
-    DriveSession(const DriveSession &) = delete;
-    DriveSession &operator=(const DriveSession &) = delete;
-    [[nodiscard]] ostrel_google_drive_session_t *get() const { return drive_; }
-
-    // Runs op (taken over); the first error ends the command with its line.
-    void run(ostrel_google_drive_op_t *op, const std::string &path, int content_fd = -1,
-             const std::function<void(ostrel_google_drive_op_t *)> &done = nullptr)
-    {
-        const std::unique_ptr<ostrel_google_drive_op_t, void (*)(ostrel_google_drive_op_t *)> owned(
-            op, ostrel_google_drive_op_free);
-        const Sink none = [](const char *, size_t) { return true; };
-        const ostrel_result_t result = run_op(session_.transport(), op, none, random_, content_fd,
-                                              [this](ostrel_result_t r) { return session_.refreshed(r); });
-        if (result != OSTREL_SUCCESS) {
-            session_.fail(path, result);
-        }
-        if (done) {
-            done(op);
-        }
-    }
-
-private:
-    Session &session_;
-    std::mt19937 random_;
-    ostrel_google_drive_session_t *drive_ = nullptr;
-};
-
-// The op a creating call made; "malloc" ends the command.
-ostrel_google_drive_op_t *made(Session &session, const std::string &path, ostrel_result_t result,
-                               ostrel_google_drive_op_t *op)
-{
-    if (result != OSTREL_SUCCESS) {
-        session.fail(path, result);
-    }
-    return op;
-}
 
 int live_rm(const Live &live)
 {

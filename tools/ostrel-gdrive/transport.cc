@@ -277,6 +277,7 @@ Reply Transport::send(const ostrel_google_drive_request_t &request, int content_
                                            : std::string(curl_easy_strerror(result));
         reply.body.clear();
     }
+    last_failure_ = reply.failure;
     if (trace_) {
         say("debug: -> " + (reply.status != 0 ? std::to_string(reply.status) : "no answer: " + reply.failure) + ", "
             + std::to_string(reply.body.size() + reply.delivered) + " bytes"

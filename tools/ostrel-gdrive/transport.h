@@ -53,6 +53,9 @@ public:
     void set_token(std::string token) { token_ = std::move(token); }
     // Answers of 2xx or 308 so far: whether a token got requests through.
     [[nodiscard]] uint64_t good_answers() const { return good_answers_; }
+    // Why the last request got no answer (refused, unresolved, cut, too
+    // long, a local read error), or empty after an answer.
+    [[nodiscard]] const std::string &last_failure() const { return last_failure_; }
 
     // Sends request. Its data_length bytes from data_offset are read from
     // content_fd (upload chunks). A 2xx body goes to sink when one is
@@ -66,6 +69,7 @@ private:
     bool trace_;
     std::string token_;
     uint64_t good_answers_ = 0;
+    std::string last_failure_;
 };
 
 // Whether an API base URL may be used: https, or http to a loopback host
