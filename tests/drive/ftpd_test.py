@@ -323,7 +323,8 @@ class Ftpd(unittest.TestCase):
             server.stdout.close()
 
     def test_usage_errors(self):
-        for args in (["--listen", "nowhere"], ["--listen", "0.0.0.0:21"], ["--bogus"], []):
+        for args in (["--listen", "nowhere"], ["--listen", "0.0.0.0:21"], ["--bogus"], [],
+                     ["--api-url", "http://drive.example.com"]):
             with self.subTest(args=args):
                 done = subprocess.run([SERVER] + args + (["--user", "u", "--password-file", "/dev/null"]
                                                          if args else []),
