@@ -825,6 +825,16 @@ void BodyEnd::await_suspend(std::coroutine_handle<> handle) noexcept
     op->wait = Op::Wait::body;
 }
 
+// Asks for one request and waits for its answer, which op then holds.
+Task send(Op *op, ostrel_result_t built, Request *made, Expect takes, bool stream = false, bool own_retries = false)
+{
+    ostrel_result_t result = op->ask(built, made, takes, stream, own_retries);
+    if (result == OSTREL_SUCCESS) {
+        result = co_await Ask{op};
+    }
+    co_return result;
+}
+
 // Looks a checked copy of a file resource out of the answer's body.
 [[nodiscard]] ostrel_result_t parse_file(Op *op, Metadata *record, Extra *extra = nullptr) noexcept
 {
@@ -865,11 +875,7 @@ Task list_pages(Op *op, const char *query, const char *folder_id, Records *recor
         }
         Request *made = nullptr;
         const ostrel_result_t built = ostrel_google_drive_request_list(s->base_url.get(), query, token, &made);
-        ostrel_result_t result = op->ask(built, made, {{200}});
-        if (result != OSTREL_SUCCESS) {
-            co_return result;
-        }
-        result = co_await Ask{op};
+        ostrel_result_t result = co_await send(op, built, made, {{200}});
         if (result != OSTREL_SUCCESS) {
             co_return result;
         }
@@ -1051,10 +1057,7 @@ Task root_record(Op *op)
     }
     Request *made = nullptr;
     const ostrel_result_t built = ostrel_google_drive_request_get(s->base_url.get(), s->root_alias.get(), nullptr, &made);
-    ostrel_result_t result = op->ask(built, made, {{200}});
-    if (result == OSTREL_SUCCESS) {
-        result = co_await Ask{op};
-    }
+    ostrel_result_t result = co_await send(op, built, made, {{200}});
     if (result != OSTREL_SUCCESS) {
         co_return result;
     }
@@ -1227,10 +1230,7 @@ Task generate_id(Op *op, Owned<char> *idp)
         const ostrel_result_t built =
             request_api("GET", s->base_url.get(), "/drive/v3/files/generateIds", {}, {},
                         {{"count", "10"}, {"space", "drive"}, {"type", "files"}}, {}, &made);
-        ostrel_result_t result = op->ask(built, made, {{200}});
-        if (result == OSTREL_SUCCESS) {
-            result = co_await Ask{op};
-        }
+        ostrel_result_t result = co_await send(op, built, made, {{200}});
         if (result != OSTREL_SUCCESS) {
             co_return result;
         }
@@ -1297,10 +1297,7 @@ Task get_file(Op *op, const char *id, Metadata *recordp, bool *foundp, Extra *ex
     *foundp = false;
     Request *made = nullptr;
     const ostrel_result_t built = ostrel_google_drive_request_get(op->session->base_url.get(), id, nullptr, &made);
-    ostrel_result_t result = op->ask(built, made, {{200}});
-    if (result == OSTREL_SUCCESS) {
-        result = co_await Ask{op};
-    }
+    ostrel_result_t result = co_await send(op, built, made, {{200}});
     if (result != OSTREL_SUCCESS) {
         if (op->status == 404) {
             ostrel_object_free(ostrel_error_get(result));
@@ -1433,10 +1430,7 @@ Task read_op(Op *op)
             Request *made = nullptr;
             uint64_t skip = 0;
             const ostrel_result_t built = ostrel_google_drive_request_read(s->base_url.get(), &file, 0, 0, &made, &skip);
-            result = op->ask(built, made, {{200}}, true);
-            if (result == OSTREL_SUCCESS) {
-                result = co_await Ask{op};
-            }
+            result = co_await send(op, built, made, {{200}}, true);
             if (result != OSTREL_SUCCESS) {
                 co_return result;
             }
@@ -1482,10 +1476,7 @@ Task read_op(Op *op)
         if (built == OSTREL_SUCCESS && made == nullptr) {
             break;  // nothing left to read
         }
-        result = op->ask(built, made, {{200, 206}}, true);
-        if (result == OSTREL_SUCCESS) {
-            result = co_await Ask{op};
-        }
+        result = co_await send(op, built, made, {{200, 206}}, true);
         if (result != OSTREL_SUCCESS) {
             co_return result;
         }
@@ -1616,10 +1607,7 @@ Task write_op(Op *op)
                                                         {"supportsAllDrives", "true"}},
                                                        body.text, &made);
         }
-        result = op->ask(built, made, {{200}});
-        if (result == OSTREL_SUCCESS) {
-            result = co_await Ask{op};
-        }
+        result = co_await send(op, built, made, {{200}});
         if (result != OSTREL_SUCCESS) {
             co_return result;
         }
@@ -1777,10 +1765,7 @@ Task time_op(Op *op)
                              : request_api("PATCH", s->base_url.get(), "/drive/v3/files/", r.file.id, {},
                                            {{"fields", OSTREL_GOOGLE_DRIVE_FILE_FIELDS}, {"supportsAllDrives", "true"}},
                                            body.text, &made);
-    result = op->ask(built, made, {{200}});
-    if (result == OSTREL_SUCCESS) {
-        result = co_await Ask{op};
-    }
+    result = co_await send(op, built, made, {{200}});
     if (result != OSTREL_SUCCESS) {
         co_return result;
     }
@@ -1829,10 +1814,7 @@ Task mkdir_op(Op *op)
                              : request_api("POST", s->base_url.get(), "/drive/v3/files", {}, {},
                                            {{"fields", OSTREL_GOOGLE_DRIVE_FILE_FIELDS}, {"supportsAllDrives", "true"}},
                                            body.text, &made);
-    result = op->ask(built, made, {{200}});
-    if (result == OSTREL_SUCCESS) {
-        result = co_await Ask{op};
-    }
+    result = co_await send(op, built, made, {{200}});
     if (result != OSTREL_SUCCESS) {
         // A retry after a lost answer finds the id taken: the first attempt
         // made the folder when the id's file is it.
@@ -1949,10 +1931,7 @@ Task rename_op(Op *op)
                             {{"fields", OSTREL_GOOGLE_DRIVE_FILE_FIELDS}, {"supportsAllDrives", "true"}}, body.text,
                             &made);
     }
-    result = op->ask(built, made, {{200}});
-    if (result == OSTREL_SUCCESS) {
-        result = co_await Ask{op};
-    }
+    result = co_await send(op, built, made, {{200}});
     if (result != OSTREL_SUCCESS) {
         co_return result;
     }
@@ -1980,10 +1959,7 @@ Task remove_file(Op *op, Resolved *r)
         permanent ? ostrel_google_drive_request_delete(s->base_url.get(), r->file.id, &made)
                   : request_api("PATCH", s->base_url.get(), "/drive/v3/files/", r->file.id, {},
                                 {{"fields", "id,trashed"}, {"supportsAllDrives", "true"}}, "{\"trashed\": true}", &made);
-    ostrel_result_t result = op->ask(built, made, permanent ? Expect{{200, 204}} : Expect{{200}});
-    if (result == OSTREL_SUCCESS) {
-        result = co_await Ask{op};
-    }
+    ostrel_result_t result = co_await send(op, built, made, permanent ? Expect{{200, 204}} : Expect{{200}});
     if (result != OSTREL_SUCCESS) {
         if (op->status == 404 && op->failures != 0) {
             ostrel_object_free(ostrel_error_get(result));
@@ -2057,10 +2033,7 @@ Task rmdir_op(Op *op)
                                                {"includeItemsFromAllDrives", "true"},
                                                {"supportsAllDrives", "true"}},
                                               {}, &made);
-    result = op->ask(built, made, {{200}});
-    if (result == OSTREL_SUCCESS) {
-        result = co_await Ask{op};
-    }
+    result = co_await send(op, built, made, {{200}});
     if (result != OSTREL_SUCCESS) {
         co_return result;
     }
