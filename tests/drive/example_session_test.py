@@ -9,8 +9,9 @@ import sys
 import tempfile
 import unittest
 
+from harness import start_emulator, stop_emulator
+
 HERE = os.path.dirname(os.path.abspath(__file__))
-EMULATOR = os.path.join(HERE, "emulator.py")
 TREE = os.path.join(HERE, "..", "..", "examples", "my-drive-tree.json")
 EXAMPLE = None
 
@@ -18,23 +19,11 @@ EXAMPLE = None
 class Example(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.emulator = subprocess.Popen([sys.executable, EMULATOR, "--tree", TREE, "--max-seconds", "100"],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        line = cls.emulator.stdout.readline()
-        cls.emulator.stdout.close()
-        if not line.startswith("PORT "):
-            cls.emulator.kill()
-            raise RuntimeError("the emulator did not start: %r" % line)
-        cls.url = "http://127.0.0.1:%d" % int(line.split()[1])
+        cls.emulator, cls.url = start_emulator("--tree", TREE, "--max-seconds", "100")
 
     @classmethod
     def tearDownClass(cls):
-        cls.emulator.stdin.close()
-        try:
-            cls.emulator.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            cls.emulator.kill()
-            cls.emulator.wait()
+        stop_emulator(cls.emulator)
 
     def command(self, *args, token="emulator-token"):
         done = subprocess.run([EXAMPLE, self.url, token] + list(args), capture_output=True, timeout=60)

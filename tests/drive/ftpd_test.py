@@ -18,8 +18,8 @@ import threading
 import unittest
 import zlib
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-EMULATOR = os.path.join(HERE, "emulator.py")
+from harness import start_emulator, stop_emulator
+
 SERVER = TOOL = None
 TOKEN = "ya29.never-shown-9Zq"
 PASSWORD = "pass word"
@@ -44,12 +44,7 @@ class Ftpd(unittest.TestCase):
         tree = os.path.join(cls.dir, "tree.json")
         with open(tree, "w") as out:
             json.dump(TREE, out)
-        cls.emulator = subprocess.Popen([sys.executable, EMULATOR, "--tree", tree, "--max-seconds", "170",
-                                         "--big-folder", "Many=2500"],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        line = cls.emulator.stdout.readline()
-        cls.emulator.stdout.close()
-        cls.api = "http://127.0.0.1:%d" % int(line.split()[1])
+        cls.emulator, cls.api = start_emulator("--tree", tree, "--max-seconds", "170", "--big-folder", "Many=2500")
         with open(os.path.join(cls.dir, "password"), "w") as f:
             f.write(PASSWORD + "\n")
         with open(os.path.join(cls.dir, "token"), "w") as f:
@@ -79,8 +74,7 @@ class Ftpd(unittest.TestCase):
             cls.server.kill()
             cls.server.wait()
             raise
-        cls.emulator.stdin.close()
-        cls.emulator.wait(timeout=10)
+        stop_emulator(cls.emulator)
         cls.log.close()
         shutil.rmtree(cls.dir)
 

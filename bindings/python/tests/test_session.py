@@ -14,7 +14,8 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, ".."))
-EMULATOR = os.path.join(HERE, "..", "..", "..", "tests", "drive", "emulator.py")
+sys.path.insert(0, os.path.join(HERE, "..", "..", "..", "tests", "drive"))
+from harness import start_emulator, stop_emulator  # noqa: E402
 
 import ostrel_gdrive  # noqa: E402
 from ostrel_gdrive import DriveError, Session  # noqa: E402
@@ -38,25 +39,13 @@ class Binding(unittest.TestCase):
         tree = os.path.join(cls.dir.name, "tree.json")
         with open(tree, "w") as out:
             json.dump(TREE, out)
-        cls.emulator = subprocess.Popen([sys.executable, EMULATOR, "--tree", tree, "--max-seconds", "100"],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        line = cls.emulator.stdout.readline()
-        cls.emulator.stdout.close()
-        if not line.startswith("PORT "):
-            cls.emulator.kill()
-            raise RuntimeError("the emulator did not start: %r" % line)
-        cls.port = int(line.split()[1])
-        cls.url = "http://127.0.0.1:%d" % cls.port
+        cls.emulator, cls.url = start_emulator("--tree", tree, "--max-seconds", "100")
+        cls.port = int(cls.url.rsplit(":", 1)[1])
         ostrel_gdrive.start("export_documents=pdf")
 
     @classmethod
     def tearDownClass(cls):
-        cls.emulator.stdin.close()
-        try:
-            cls.emulator.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            cls.emulator.kill()
-            cls.emulator.wait()
+        stop_emulator(cls.emulator)
         cls.dir.cleanup()
 
     def setUp(self):
