@@ -13,7 +13,7 @@ reply lines all come from the library; nothing here knows Drive.
 import ctypes
 import time
 
-from ._lib import Metadata, lib, libc
+from ._lib import lib, libc
 
 __all__ = ["DriveError", "Record", "Request", "Op", "Session", "Checksum", "start", "now_ms",
            "FILE", "FOLDER", "EXPORT", "STUB", "NO_CONTENT"]

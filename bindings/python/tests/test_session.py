@@ -7,7 +7,6 @@ import hashlib
 import http.client
 import json
 import os
-import subprocess
 import sys
 import tempfile
 import unittest
