@@ -216,6 +216,14 @@ class Ftpd(unittest.TestCase):
                     self.assertTrue(str(failed.exception).startswith(reply), failed.exception)
                     self.assertNotIn("\r", str(failed.exception))
         self.control("DELETE", "/emulator/faults")
+        # A token Drive refuses, and refuses again after a refresh: 530.
+        self.control("PUT", "/emulator/tokens", {"tokens": ["another"]})
+        try:
+            with self.assertRaises(ftplib.error_perm) as refused:
+                ftp.size("/docs/dup.{ID1Dup1}")
+            self.assertTrue(str(refused.exception).startswith("530 NOT_AUTHORIZED"), refused.exception)
+        finally:
+            self.control("PUT", "/emulator/tokens", {"tokens": [TOKEN]})
         ftp.quit()
 
     def test_real_clients_mirror_upload_and_resume(self):
