@@ -23,6 +23,7 @@
 #include "memory.h"
 #include "printable.h"
 #include "stop.h"
+#include "utf8.h"
 
 namespace {
 
@@ -262,16 +263,6 @@ struct Expect {
     return false;
 }
 
-[[nodiscard]] bool is_ascii(std::string_view text) noexcept
-{
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // scheme://host[:port] of an absolute URL, lower-cased scheme and host, the
 // default port spelt out; empty when it is none.
 [[nodiscard]] bool origin_of(std::string_view url, char (&out)[300]) noexcept
@@ -370,12 +361,23 @@ struct Expect {
     return true;
 }
 
+// Milliseconds since the epoch as whole seconds (rounded down) and the rest.
+struct Instant {
+    int64_t seconds;
+    int milliseconds;
+};
+
+[[nodiscard]] Instant instant_of(int64_t milliseconds) noexcept
+{
+    const int64_t seconds = milliseconds >= 0 ? milliseconds / 1000 : -((-milliseconds + 999) / 1000);
+    return {seconds, static_cast<int>(milliseconds - seconds * 1000)};
+}
+
 // Drive's text of a time: "YYYY-MM-DDThh:mm:ss.sssZ"; false outside the
 // years 0000 to 9999.
 [[nodiscard]] bool drive_time(int64_t milliseconds, char (&out)[32]) noexcept
 {
-    const int64_t seconds = milliseconds >= 0 ? milliseconds / 1000 : -((-milliseconds + 999) / 1000);
-    const auto rest = static_cast<int>(milliseconds - seconds * 1000);
+    const auto [seconds, rest] = instant_of(milliseconds);
     const auto when = static_cast<time_t>(seconds);
     tm parts{};
     if (gmtime_r(&when, &parts) == nullptr || parts.tm_year + 1900 < 0 || parts.tm_year + 1900 > 9999) {
@@ -1177,7 +1179,7 @@ Task resolve(Op *op, const char *path, bool to_parent, Resolved *out)
 
 // The Drive name a new file or folder gets: the one whose listed name is
 // exactly the client name written.
-[[nodiscard]] ostrel_result_t write_name(Op *op, const char *client_name, bool folder, Owned<char> *namep) noexcept
+[[nodiscard]] ostrel_result_t write_name(const char *client_name, bool folder, Owned<char> *namep) noexcept
 {
     char *name = nullptr;
     char *id = nullptr;
@@ -1217,7 +1219,6 @@ Task resolve(Op *op, const char *path, bool to_parent, Resolved *out)
         const Owned<char> owned(details.text);
         return details.text == nullptr ? system_error("malloc") : invalid_path_error(client_name, details.text);
     }
-    (void) op;
     return OSTREL_SUCCESS;
 }
 
@@ -1539,8 +1540,7 @@ Task read_op(Op *op)
 // Whether Drive's record shows the time it was given, to the millisecond.
 [[nodiscard]] bool same_time(const Metadata &record, const Extra &extra, int64_t milliseconds) noexcept
 {
-    const int64_t seconds = milliseconds >= 0 ? milliseconds / 1000 : -((-milliseconds + 999) / 1000);
-    const auto rest = static_cast<int>(milliseconds - seconds * 1000);
+    const auto [seconds, rest] = instant_of(milliseconds);
     return record.modified_time_set && static_cast<int64_t>(record.modified_time) == seconds
            && (extra.modified_ms == rest || (extra.modified_ms == -1 && rest == 0));
 }
@@ -1567,7 +1567,7 @@ Task write_op(Op *op)
                           "INVALID_PATH_NAME");
         }
     } else {
-        result = write_name(op, r.last.get(), false, &name);
+        result = write_name(r.last.get(), false, &name);
         if (result != OSTREL_SUCCESS) {
             co_return result;
         }
@@ -1797,7 +1797,7 @@ Task mkdir_op(Op *op)
         co_return op->odd("A file of this name exists", 550, "FILE_EXISTS");
     }
     Owned<char> name;
-    result = write_name(op, r.last.get(), true, &name);
+    result = write_name(r.last.get(), true, &name);
     if (result != OSTREL_SUCCESS) {
         co_return result;
     }
@@ -1846,12 +1846,11 @@ Task mkdir_op(Op *op)
 
 // The Drive name a file gets when renamed to client_name: it must list as
 // exactly that name.
-[[nodiscard]] ostrel_result_t rename_name(Op *op, const Metadata &file, const char *client_name,
-                                          Owned<char> *namep) noexcept
+[[nodiscard]] ostrel_result_t rename_name(const Metadata &file, const char *client_name, Owned<char> *namep) noexcept
 {
     const ostrel_google_drive_kind_t kind = ostrel_google_drive_kind(&file, nullptr);
     if (kind == OSTREL_GOOGLE_DRIVE_KIND_FILE || kind == OSTREL_GOOGLE_DRIVE_KIND_FOLDER) {
-        return write_name(op, client_name, kind == OSTREL_GOOGLE_DRIVE_KIND_FOLDER, namep);
+        return write_name(client_name, kind == OSTREL_GOOGLE_DRIVE_KIND_FOLDER, namep);
     }
     char *name = nullptr;
     char *id = nullptr;
@@ -1908,7 +1907,7 @@ Task rename_op(Op *op)
         co_return op->odd("A file of the new name exists", 550, "FILE_EXISTS");
     }
     Owned<char> name;
-    result = rename_name(op, from.file, to.last.get(), &name);
+    result = rename_name(from.file, to.last.get(), &name);
     if (result != OSTREL_SUCCESS) {
         co_return result;
     }

@@ -13,6 +13,17 @@ namespace ostrel::gdc {
 
 [[nodiscard]] bool is_strict_utf8(std::string_view text) noexcept;
 
+// Whether text is ASCII only: Drive documents how it compares such names.
+[[nodiscard]] inline bool is_ascii(std::string_view text) noexcept
+{
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace ostrel::gdc
 
 #endif

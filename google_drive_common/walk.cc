@@ -11,6 +11,7 @@
 #include "lookup.h"
 #include "memory.h"
 #include "stop.h"
+#include "utf8.h"
 
 namespace {
 
@@ -70,16 +71,6 @@ struct CachedFolder {
 };
 
 enum class Step { root, element, narrow, whole };
-
-[[nodiscard]] bool is_ascii(const char *text) noexcept
-{
-    for (const char *c = text; *c != '\0'; ++c) {
-        if (static_cast<unsigned char>(*c) >= 0x80) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // FTP code/error_code whose Drive error cause names the walk and the path.
 [[nodiscard]] ostrel_result_t walk_error(int code, const char *error_code, const char *path,

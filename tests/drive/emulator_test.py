@@ -7,13 +7,11 @@ import hashlib
 import http.client
 import json
 import os
-import subprocess
-import sys
 import tempfile
 import unittest
 import urllib.parse
 
-EMULATOR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "emulator.py")
+from harness import start_emulator
 TOKEN = "t0ken-never-logged"
 MIB = 1024 * 1024
 FOLDER = "application/vnd.google-apps.folder"
@@ -42,14 +40,8 @@ def generated(seed, first, last):
 
 
 def start(*args):
-    process = subprocess.Popen([sys.executable, EMULATOR, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                               text=True)
-    line = process.stdout.readline()
-    process.stdout.close()
-    if not line.startswith("PORT "):
-        process.kill()
-        raise RuntimeError("the emulator did not start: %r" % line)
-    return process, int(line.split()[1])
+    process, url = start_emulator(*args)
+    return process, int(url.rsplit(":", 1)[1])
 
 
 class Emulator(unittest.TestCase):

@@ -2,6 +2,7 @@
 
 import ctypes
 import ctypes.util
+import glob
 import os
 
 _c = ctypes
@@ -85,17 +86,24 @@ _SIGNATURES = {
     "ostrel_google_drive_request_data_offset": (_u64, [_p]),
     "ostrel_google_drive_request_data_length": (_u64, [_p]),
     "ostrel_google_drive_kind": (_c.c_int, [_c.POINTER(Metadata), _c.POINTER(_s)]),
-    "ostrel_google_drive_error_get_info": (_s, [_p, _s]),
     # the host runtime's, reached through the library's dependencies
-    "ostrel_error_peek": (_p, [_r]),
     "ostrel_error_get": (_p, [_r]),
     "ostrel_object_free": (None, [_p]),
 }
 
 
+def _installed():
+    """The library installed with this package: PREFIX/lib/ostrel-gdrive/python/ostrel_gdrive is here, the
+    library in PREFIX's lib directory (lib, or lib/MULTIARCH)."""
+    prefix = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "..")
+    found = sorted(glob.glob(os.path.join(prefix, "lib*", "**", "libostrel_google_drive_common.so.0"),
+                             recursive=True))
+    return os.path.abspath(found[0]) if found else None
+
+
 def _load():
-    path = os.environ.get("OSTREL_GDRIVE_LIBRARY") or ctypes.util.find_library("ostrel_google_drive_common") \
-        or "libostrel_google_drive_common.so.0"
+    path = os.environ.get("OSTREL_GDRIVE_LIBRARY") or _installed() \
+        or ctypes.util.find_library("ostrel_google_drive_common") or "libostrel_google_drive_common.so.0"
     lib = ctypes.CDLL(path)
     libc = ctypes.CDLL(None)
     for name, (result, arguments) in _SIGNATURES.items():
