@@ -54,3 +54,10 @@ if [ -n "${OSTREL_UPDATE_GOLDEN:-}" ]; then
   cp "$out" "$here/request.out"
 fi
 diff -u "$here/request.out" "$out"
+
+# The installed Python binding finds the installed library by itself, and
+# every call it declares agrees with the header and works against Drive's
+# emulator.
+env -u OSTREL_GDRIVE_LIBRARY -u LD_LIBRARY_PATH OSTREL_GDRIVE_BINDING="$prefix/lib/ostrel-gdrive/python" \
+  "${PYTHON:-python3}" "$source_dir/bindings/python/tests/test_session.py" >"$prefix/binding.out" 2>&1 \
+  || { cat "$prefix/binding.out"; exit 1; }

@@ -12,13 +12,36 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, ".."))
+# OSTREL_GDRIVE_BINDING: an installed binding to test instead of this tree's.
+sys.path.insert(0, os.environ.get("OSTREL_GDRIVE_BINDING") or os.path.join(HERE, ".."))
+HEADER = os.path.join(HERE, "..", "..", "..", "include", "ostrel_google_drive_common.h")
 sys.path.insert(0, os.path.join(HERE, "..", "..", "..", "tests", "drive"))
 from harness import start_emulator, stop_emulator  # noqa: E402
 
 import ostrel_gdrive  # noqa: E402
 from ostrel_gdrive import DriveError, Session  # noqa: E402
+from ostrel_gdrive._lib import _SIGNATURES, lib  # noqa: E402
 from ostrel_gdrive.transport import Transport  # noqa: E402
+
+# Every call the binding declares is made by these tests: each is counted.
+CALLED = set()
+
+
+def _counted(name, function):
+    def call(*args):
+        CALLED.add(name)
+        return function(*args)
+    return call
+
+
+for _name in _SIGNATURES:
+    setattr(lib, _name, _counted(_name, getattr(lib, _name)))
+
+
+def tearDownModule():
+    missing = sorted(set(_SIGNATURES) - CALLED)
+    if missing and len(sys.argv) == 1:  # the whole module ran
+        raise AssertionError("calls the binding declares but no test made: %s" % ", ".join(missing))
 
 TOKEN = "emulator-token"
 TREE = {"root": "0Root", "files": [
@@ -80,6 +103,14 @@ class Binding(unittest.TestCase):
             self.transport.run(op)
             return sorted(entry.client_name for entry in op.entries())
 
+    def test_the_binding_under_test_is_the_one_asked_for(self):
+        installed = os.environ.get("OSTREL_GDRIVE_BINDING")
+        if installed:
+            self.assertTrue(os.path.realpath(ostrel_gdrive.__file__).startswith(os.path.realpath(installed)))
+            self.assertNotIn("OSTREL_GDRIVE_LIBRARY", os.environ)  # found beside the binding
+            prefix = os.path.realpath(os.path.join(installed, "..", "..", ".."))
+            self.assertTrue(os.path.realpath(lib._name).startswith(prefix), lib._name)
+
     def test_every_command(self):
         content = os.urandom(300000)
         self.run_op(self.session.mkdir("/new"))
@@ -134,6 +165,36 @@ class Binding(unittest.TestCase):
         _, part = self.run_op(self.session.read("/big.bin", 300000, 1000))
         self.assertEqual(part, whole[300000:301000])
 
+    def test_facts_checksums_times_and_counts(self):
+        with self.session.stat("/big.bin") as op:
+            self.transport.run(op)
+            self.assertTrue(op.facts().startswith("type=file;size=700000;"), op.facts())
+            self.assertEqual(op.client_size(), 700000)
+            md5 = op.drive_md5()
+            self.assertGreater(op.requests, 0)
+            file_id = op.file().id
+        with self.assertRaises(DriveError) as none:
+            with self.session.stat("/big.bin") as op:
+                self.transport.run(op)
+                op.drive_md5(1, 10)  # a range is not the whole file
+        self.assertEqual(none.exception.code, 550)
+        # A read fed a 503 first: its error body comes through feed_body, then the retry reads.
+        self.faults({"path": "^/drive/v3/files/1Big$", "query": "alt=media", "status": 503, "retry_after": 0})
+        checksum = ostrel_gdrive.Checksum("MD5")
+        self.run_op(self.session.read("/big.bin"))
+        with self.session.read("/big.bin") as op:
+            self.transport.run(op, sink=checksum.update, restart=checksum.reset)
+            self.assertEqual((op.bytes, op.md5), (700000, md5))
+        self.assertEqual(checksum.text(), md5)
+        with self.session.get(file_id) as op:
+            self.transport.run(op)
+            self.assertEqual(op.file().name, "big.bin")
+        self.run_op(self.session.set_time("/big.bin", 1714496520123))
+        with self.session.stat("/big.bin") as op:
+            self.transport.run(op)
+            self.assertIn("modify=20240430170200.123;", op.facts())
+        self.assertGreater(self.session.requests, 5)
+
     def test_a_refused_token_is_asked_again(self):
         tokens = iter(["stale", TOKEN])
         transport = Transport(self.url, token=lambda: next(tokens), timeout=20)
@@ -141,6 +202,43 @@ class Binding(unittest.TestCase):
             transport.run(op)
             self.assertEqual(op.file().size, 700000)
         transport.close()
+
+
+class Declarations(unittest.TestCase):
+    """The binding's declarations agree with the header's, parameter for parameter."""
+
+    def test_each_call_matches_the_header(self):
+        import ctypes
+        import re
+        with open(HEADER) as f:
+            header = re.sub(r"/\*.*?\*/", " ", f.read(), flags=re.S)
+        integers = {"uint64_t": ctypes.c_uint64, "int64_t": ctypes.c_int64, "size_t": ctypes.c_size_t,
+                    "unsigned": ctypes.c_uint, "unsigned long": ctypes.c_ulong, "int": ctypes.c_int,
+                    "bool": ctypes.c_bool, "ostrel_result_t": ctypes.c_uint32,
+                    "ostrel_google_drive_kind_t": ctypes.c_int}
+
+        def agrees(c_type, declared):
+            c_type = " ".join(c_type.replace("const ", "").split())
+            if c_type.endswith("*"):  # any pointer: a pointer type of ctypes
+                return declared in (ctypes.c_void_p, ctypes.c_char_p) or hasattr(declared, "contents") \
+                    or getattr(declared, "_type_", None) is not None
+            return integers.get(c_type) is declared or (c_type == "void" and declared is None)
+
+        checked = 0
+        for name, (result, arguments) in _SIGNATURES.items():
+            if not name.startswith("ostrel_google_drive_"):
+                continue  # the host runtime's
+            match = re.search(r"([\w\s\*]+?)\b%s\(([^;]*?)\)\s*OSTREL_NOTHROW;" % name, header)
+            self.assertIsNotNone(match, name)
+            result_type = match.group(1).split("\n")[-1].strip()
+            parameters = [p.strip() for p in match.group(2).split(",") if p.strip() and p.strip() != "void"]
+            self.assertEqual(len(parameters), len(arguments), name)
+            for parameter, declared in zip(parameters, arguments):
+                c_type = re.sub(r"\w+$", "", parameter).strip() if not parameter.endswith("*") else parameter
+                self.assertTrue(agrees(c_type, declared), "%s: %s as %r" % (name, parameter, declared))
+            self.assertTrue(agrees(result_type, result), "%s returns %s as %r" % (name, result_type, result))
+            checked += 1
+        self.assertGreater(checked, 45)
 
 
 if __name__ == "__main__":
