@@ -159,7 +159,9 @@ void ostrel_google_drive_window_commit(ostrel_google_drive_window_t *window, uin
     // Drive never confirms bytes it was not sent, which only ready ones were.
     OSTREL_GDC_REQUIRE(committed <= ready);
     const uint64_t dropped = committed - window->base;
-    std::memmove(window->buffer.get(), window->buffer.get() + dropped, static_cast<size_t>(window->capacity - dropped));
+    // Only the bytes held move, not the whole window.
+    const uint64_t held_end = window->spans[window->span_count - 1].end;
+    std::memmove(window->buffer.get(), window->buffer.get() + dropped, static_cast<size_t>(held_end - committed));
     window->base = committed;
     size_t gone = 0;
     while (gone < window->span_count && window->spans[gone].end <= committed) {

@@ -458,7 +458,10 @@ class Live(unittest.TestCase):
             f.write(TOKEN + "\n")
         self.control("PUT", "/emulator/tokens", {"tokens": ["another"]})
         for args in (["--debug", "ALL", "ls", "-l", "drive:/Projects"],
-                     ["get", "--debug", "ALL", "--token-file", token_file, "drive:/top.txt", "-"]):
+                     ["get", "--debug", "ALL", "--token-file", token_file, "drive:/top.txt", "-"],
+                     # the commands on the library's session
+                     ["--debug", "ALL", "stat", "drive:/top.txt"], ["--debug", "ALL", "md5", "drive:/top.txt"],
+                     ["--debug", "ALL", "rm", "drive:/top.txt"]):
             with self.subTest(args=args):
                 status, out, err = self.run_tool(*args, token=None if "--token-file" in args else TOKEN)
                 self.assertEqual(status, 1, err)

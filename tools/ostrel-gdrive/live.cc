@@ -750,6 +750,26 @@ int live_mkdir(const Live &live)
     return 0;
 }
 
+// Writes all of data to fd, at offset unless it is -1 (pwrite, so that
+// stripes write at once); false with *errorp set when it cannot.
+bool write_all(int fd, const char *data, size_t length, off_t offset, int *errorp)
+{
+    while (length > 0) {
+        const ssize_t done = offset < 0 ? ::write(fd, data, length) : ::pwrite(fd, data, length, offset);
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done <= 0) {
+            *errorp = errno != 0 ? errno : EIO;
+            return false;
+        }
+        data += done;
+        length -= static_cast<size_t>(done);
+        offset = offset < 0 ? offset : offset + done;
+    }
+    return true;
+}
+
 // The part file's name, for the signal handlers to remove: a fixed buffer,
 // since a handler may not allocate.
 char part_to_remove[4096];
@@ -817,22 +837,7 @@ public:
     Target(const Target &) = delete;
     Target &operator=(const Target &) = delete;
 
-    bool write(const char *data, size_t length)
-    {
-        while (length > 0) {
-            const ssize_t done = ::write(fd_, data, length);
-            if (done < 0 && errno == EINTR) {
-                continue;
-            }
-            if (done <= 0) {
-                error_ = errno != 0 ? errno : EIO;
-                return false;
-            }
-            data += done;
-            length -= static_cast<size_t>(done);
-        }
-        return true;
-    }
+    bool write(const char *data, size_t length) { return write_all(fd_, data, length, -1, &error_); }
     [[nodiscard]] int error() const { return error_; }
     [[nodiscard]] const std::string &name() const { return part_.empty() ? local_ : part_; }
     [[nodiscard]] int fd() const { return fd_; }
@@ -995,42 +1000,39 @@ void get_striped(Session &session, const std::string &path, const std::string &r
     std::vector<std::thread> threads;
     std::vector<ostrel_result_t> results(count, OSTREL_SUCCESS);
     std::vector<int> write_errors(count, 0);
+    // One stripe: its own connection, session and read operation.
+    const auto read_stripe = [&](size_t k) {
+        Transport transport(session.trace());
+        transport.set_token(session.token());
+        std::mt19937 random(static_cast<unsigned>(k) + 1);
+        ostrel_google_drive_session_t *drive = nullptr;
+        results[k] = ostrel_google_drive_session_create(session.base(), root.empty() ? nullptr : root.c_str(),
+                                                        &drive);
+        if (results[k] != OSTREL_SUCCESS) {
+            return;
+        }
+        ostrel_google_drive_session_set_limits(drive, session.attempts(), 0, 0, 0);
+        ostrel_google_drive_op_t *op = nullptr;
+        results[k] = ostrel_google_drive_op_read(drive, path.c_str(), offsets[k], lengths[k], false, now_ms(), &op);
+        uint64_t at = offsets[k];
+        const Sink sink = [&](const char *data, size_t length) {
+            const bool written = write_all(fd, data, length, static_cast<off_t>(at), &write_errors[k]);
+            at += length;
+            return written;
+        };
+        if (results[k] == OSTREL_SUCCESS) {
+            results[k] = run_op(transport, op, sink, random);
+        }
+        ostrel_google_drive_op_free(op);
+        ostrel_google_drive_session_free(drive);
+    };
     for (size_t k = 0; k < count; ++k) {
         threads.emplace_back([&, k] {
-            Transport transport(session.trace());
-            transport.set_token(session.token());
-            std::mt19937 random(static_cast<unsigned>(k) + 1);
-            ostrel_google_drive_session_t *drive = nullptr;
-            results[k] = ostrel_google_drive_session_create(session.base(), root.empty() ? nullptr : root.c_str(),
-                                                            &drive);
-            if (results[k] != OSTREL_SUCCESS) {
-                return;
+            try {
+                read_stripe(k);
+            } catch (...) {
+                write_errors[k] = ENOMEM;  // libcurl could not start: nothing was read
             }
-            ostrel_google_drive_session_set_limits(drive, session.attempts(), 0, 0, 0);
-            ostrel_google_drive_op_t *op = nullptr;
-            results[k] = ostrel_google_drive_op_read(drive, path.c_str(), offsets[k], lengths[k], false, now_ms(), &op);
-            uint64_t at = offsets[k];
-            const Sink sink = [&](const char *data, size_t length) {
-                while (length > 0) {
-                    const ssize_t done = ::pwrite(fd, data, length, static_cast<off_t>(at));
-                    if (done < 0 && errno == EINTR) {
-                        continue;
-                    }
-                    if (done <= 0) {
-                        write_errors[k] = errno != 0 ? errno : EIO;
-                        return false;
-                    }
-                    data += done;
-                    length -= static_cast<size_t>(done);
-                    at += static_cast<uint64_t>(done);
-                }
-                return true;
-            };
-            if (results[k] == OSTREL_SUCCESS) {
-                results[k] = run_op(transport, op, sink, random);
-            }
-            ostrel_google_drive_op_free(op);
-            ostrel_google_drive_session_free(drive);
         });
     }
     for (std::thread &thread : threads) {
