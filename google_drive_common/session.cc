@@ -47,6 +47,12 @@ public:
     Vec(const Vec &) = delete;
     Vec &operator=(const Vec &) = delete;
     ~Vec() { std::free(data_); }
+    void swap(Vec &other) noexcept
+    {
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
+    }
     [[nodiscard]] bool push(const T &item) noexcept
     {
         if (size_ == capacity_) {
@@ -622,6 +628,10 @@ struct ostrel_google_drive_op_s {
     Extra file_extra;
     Records entries;
     Vec<char *> names;
+    Records steps;          // what each element of the path opened
+    size_t left_out = 0;    // records of a listing's pages set aside
+    bool incomplete = false;
+    unsigned restarts = 0;
     uint64_t bytes = 0;
     char md5[33] = {};
     char given_md5[33] = {};
@@ -632,6 +642,8 @@ struct ostrel_google_drive_op_s {
     bool flag = false;
     int64_t modified_ms = OSTREL_GOOGLE_DRIVE_NO_TIME;
     bool writing = false;
+    bool create_only = false;
+    uint64_t chunk_size = OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_SIZE;
 
     ~ostrel_google_drive_op_s()
     {
@@ -853,9 +865,11 @@ Task send(Op *op, ostrel_result_t built, Request *made, Expect takes, bool strea
 }
 
 // Every page of a query, checked, into records: each with an id, in the
-// folder asked (when folder_id is given) and not trashed; others go to
-// *strayp (counted) so the caller can judge the answer.
-Task list_pages(Op *op, const char *query, const char *folder_id, Records *records, size_t *strayp)
+// folder asked (when folder_id is given) and not trashed (unless
+// with_trashed); others go to *strayp (counted) so the caller can judge the
+// answer. An incompleteSearch is noted in the operation.
+Task list_pages(Op *op, const char *query, const char *folder_id, Records *records, size_t *strayp,
+                bool with_trashed = false)
 {
     Session *const s = op->session;
     Vec<char *> tokens;  // seen, to refuse a repeat
@@ -906,7 +920,7 @@ Task list_pages(Op *op, const char *query, const char *folder_id, Records *recor
         for (size_t i = 0; i < page.file_count; ++i) {
             Metadata &record = page.files[i];
             const bool usable = record.id != nullptr && is_id(record.id) && record.name != nullptr;
-            if (!usable || record.trashed || (folder_id != nullptr && !has_parent(record, folder_id))) {
+            if (!usable || (record.trashed && !with_trashed) || (folder_id != nullptr && !has_parent(record, folder_id))) {
                 ++*strayp;
                 continue;
             }
@@ -915,6 +929,7 @@ Task list_pages(Op *op, const char *query, const char *folder_id, Records *recor
             }
         }
         *strayp += page.refusal_count;
+        op->incomplete = op->incomplete || page.incomplete_search;
         if (page.next_page_token == nullptr) {
             co_return OSTREL_SUCCESS;
         }
@@ -941,10 +956,11 @@ Task list_pages(Op *op, const char *query, const char *folder_id, Records *recor
 }
 
 // The folder's files: the session's listing while it is believed, else
-// every page, kept for the next commands. *listingp is the session's, or
-// records' own when the folder is too large to keep.
+// every page, kept for the next commands. *childrenp is the session's, or
+// records' own when the folder is too large to keep (records is then not
+// empty). Records Drive's pages held that were set aside count in *strayp.
 Task folder_files(Op *op, const char *folder_id, Records *records, const Metadata **childrenp, const Extra **extrasp,
-                  size_t *countp)
+                  size_t *countp, size_t *strayp = nullptr)
 {
     Session *const s = op->session;
     if (Folder *cached = s->fresh(folder_id, op->now_ms)) {
@@ -961,6 +977,9 @@ Task folder_files(Op *op, const char *folder_id, Records *records, const Metadat
     }
     size_t strays = 0;
     result = co_await list_pages(op, query, folder_id, records, &strays);
+    if (strayp != nullptr) {
+        *strayp = strays;
+    }
     if (result != OSTREL_SUCCESS) {
         co_return result;
     }
@@ -1148,6 +1167,10 @@ Task resolve(Op *op, const char *path, bool to_parent, Resolved *out)
         }
         if (!found) {
             co_return op->odd("No file in the folder has this name", 550, "PATH_NOT_FOUND");
+        }
+        if (!op->steps.copy(child, current_extra)) {
+            ostrel_google_metadata_destroy(&child);
+            co_return system_error("malloc");
         }
         parent.reset(mem_strdup(current.id));
         ostrel_google_metadata_destroy(&current);
@@ -1348,21 +1371,40 @@ Task list_op(Op *op)
         if (!op->entries.copy(r.file, r.file_extra)) {
             co_return system_error("malloc");
         }
+    } else if (op->flag) {
+        // With the trash: never the session's listing, nor kept as one.
+        char *query = nullptr;
+        result = ostrel_google_drive_folder_query(r.file.id, true, &query);
+        const Owned<char> owned(query);
+        if (result == OSTREL_SUCCESS) {
+            result = co_await list_pages(op, query, r.file.id, &op->entries, &op->left_out, true);
+        }
+        if (result != OSTREL_SUCCESS) {
+            co_return result;
+        }
     } else {
         Records whole;
         const Metadata *children = nullptr;
         const Extra *extras = nullptr;
         size_t count = 0;
-        result = co_await folder_files(op, r.file.id, &whole, &children, &extras, &count);
+        result = co_await folder_files(op, r.file.id, &whole, &children, &extras, &count, &op->left_out);
         if (result != OSTREL_SUCCESS) {
             co_return result;
         }
-        for (size_t i = 0; i < count; ++i) {
+        const bool own = whole.items.size() != 0 && children == whole.items.data();
+        if (own) {
+            op->entries.items.swap(whole.items);  // too large to keep: moved, not copied
+            op->entries.extras.swap(whole.extras);
+        }
+        for (size_t i = 0; !own && i < count; ++i) {
             if (!op->entries.copy(children[i], extras[i])) {
                 co_return system_error("malloc");
             }
         }
     }
+    op->file = r.file;
+    op->file_extra = r.file_extra;
+    r.file = Metadata{};
     result = ostrel_google_drive_mark_collisions(op->entries.items.data(), op->entries.items.size());
     for (size_t i = 0; result == OSTREL_SUCCESS && i < op->entries.items.size(); ++i) {
         char *name = nullptr;
@@ -1450,6 +1492,7 @@ Task read_op(Op *op)
                                   426, "TRANSFER_ABORTED");
             }
             op->discard = true;
+            ++op->restarts;
             op->bytes = 0;
         }
     }
@@ -1559,6 +1602,9 @@ Task write_op(Op *op)
     }
     Owned<char> name;
     Owned<char> new_id;
+    if (r.exists && op->create_only) {
+        co_return op->odd("A file of this name exists", 550, "FILE_EXISTS");
+    }
     if (r.exists) {
         if (ostrel_google_drive_kind(&r.existing, nullptr) != OSTREL_GOOGLE_DRIVE_KIND_FILE) {
             co_return is_folder(r.existing)
@@ -1628,7 +1674,7 @@ Task write_op(Op *op)
         unsigned tries = 0;
         bool expired = false;
         for (;;) {
-            const uint64_t chunk = OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_SIZE;
+            const uint64_t chunk = op->chunk_size;
             const bool known = total != OSTREL_GOOGLE_DRIVE_SIZE_UNKNOWN;
             const uint64_t length = asking ? 0 : (known && total - stored < chunk ? total - stored : chunk);
             if (!known) {
@@ -1705,6 +1751,8 @@ Task write_op(Op *op)
             if (restarts + 1 >= s->attempts) {
                 co_return op->odd("The upload session expired again and again");
             }
+            ++op->restarts;
+            op->bytes = 0;
             continue;
         }
         break;
@@ -2195,6 +2243,13 @@ ostrel_result_t ostrel_google_drive_op_list(ostrel_google_drive_session_t *sessi
     return start(session, path, nullptr, "Listing a GridFTP folder", now_ms, list_op, opp);
 }
 
+ostrel_result_t ostrel_google_drive_op_list_trashed(ostrel_google_drive_session_t *session, const char *path,
+                                                    uint64_t now_ms, ostrel_google_drive_op_t **opp) noexcept
+{
+    return start(session, path, nullptr, "Listing a GridFTP folder with its trash", now_ms, list_op, opp,
+                 {0, 0, true});
+}
+
 ostrel_result_t ostrel_google_drive_op_read(ostrel_google_drive_session_t *session, const char *path,
                                             uint64_t offset, uint64_t length, bool can_restart, uint64_t now_ms,
                                             ostrel_google_drive_op_t **opp) noexcept
@@ -2243,6 +2298,21 @@ void ostrel_google_drive_op_set_md5(ostrel_google_drive_op_t *op, const char *md
     for (char &c : op->given_md5) {
         c = c >= 'A' && c <= 'F' ? static_cast<char>(c + 32) : c;
     }
+}
+
+void ostrel_google_drive_op_set_create_only(ostrel_google_drive_op_t *op) noexcept
+{
+    OSTREL_GDC_REQUIRE(op != NULL);
+    OSTREL_GDC_REQUIRE(op->writing);
+    op->create_only = true;
+}
+
+void ostrel_google_drive_op_set_chunk_size(ostrel_google_drive_op_t *op, uint64_t bytes) noexcept
+{
+    OSTREL_GDC_REQUIRE(op != NULL);
+    OSTREL_GDC_REQUIRE(op->writing);
+    constexpr uint64_t unit = OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_UNIT;
+    op->chunk_size = bytes < unit ? unit : bytes - bytes % unit;
 }
 
 ostrel_result_t ostrel_google_drive_op_mkdir(ostrel_google_drive_session_t *session, const char *path,
@@ -2472,6 +2542,32 @@ char *ostrel_google_drive_op_facts(const ostrel_google_drive_op_t *op, size_t in
         ostrel_google_drive_facts(file, extra.capabilities, extra.modified_ms, extra.created_ms, &facts);
     ostrel_object_free(ostrel_error_get(result));
     return facts;
+}
+
+size_t ostrel_google_drive_op_step_count(const ostrel_google_drive_op_t *op) noexcept
+{
+    OSTREL_GDC_REQUIRE(op != NULL);
+    return op->steps.items.size();
+}
+
+const ostrel_google_metadata_t *ostrel_google_drive_op_step(const ostrel_google_drive_op_t *op, size_t index) noexcept
+{
+    return index < ostrel_google_drive_op_step_count(op) ? &op->steps.items[index] : nullptr;
+}
+
+size_t ostrel_google_drive_op_left_out(const ostrel_google_drive_op_t *op, bool *incompletep) noexcept
+{
+    OSTREL_GDC_REQUIRE(op != NULL);
+    if (incompletep != nullptr) {
+        *incompletep = op->incomplete;
+    }
+    return op->left_out;
+}
+
+unsigned ostrel_google_drive_op_restarts(const ostrel_google_drive_op_t *op) noexcept
+{
+    OSTREL_GDC_REQUIRE(op != NULL);
+    return op->restarts;
 }
 
 uint64_t ostrel_google_drive_op_request_count(const ostrel_google_drive_op_t *op) noexcept

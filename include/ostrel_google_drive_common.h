@@ -1494,6 +1494,12 @@ ostrel_result_t ostrel_google_drive_op_stat(ostrel_google_drive_session_t *sessi
  * file lists as itself. */
 ostrel_result_t ostrel_google_drive_op_list(ostrel_google_drive_session_t *session, const char *path,
                                             uint64_t now_ms, ostrel_google_drive_op_t **opp) OSTREL_NOTHROW;
+/** List with the trash: as ostrel_google_drive_op_list(), the folder's
+ * trashed files among its entries (their trashed field set), for an
+ * administrator's view; always asked of Drive, never kept as the session's
+ * listing. */
+ostrel_result_t ostrel_google_drive_op_list_trashed(ostrel_google_drive_session_t *session, const char *path,
+                                                    uint64_t now_ms, ostrel_google_drive_op_t **opp) OSTREL_NOTHROW;
 /**
  * @brief Read (RETR, with REST): length bytes (0: to the end) from offset.
  *
@@ -1556,6 +1562,16 @@ ostrel_result_t ostrel_google_drive_op_set_time(ostrel_google_drive_session_t *s
 /** The MD5 (32 hexadecimal digits) the caller computed of a write's content,
  * checked against Drive's at the end; required; before the last chunk. */
 void ostrel_google_drive_op_set_md5(ostrel_google_drive_op_t *op, const char *md5) OSTREL_NOTHROW;
+/** Makes a write create only: a name held already is 550 "FILE_EXISTS",
+ * before any byte is sent, instead of the file's content being replaced.
+ * op required, a write's; before its first ostrel_google_drive_op_next(). */
+void ostrel_google_drive_op_set_create_only(ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
+/** The bytes of a write's chunks (OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_SIZE where
+ * the caller sets none), rounded down to a multiple of
+ * OSTREL_GOOGLE_DRIVE_UPLOAD_CHUNK_UNIT, at least one unit; Drive confirms
+ * progress a chunk at a time. op required, a write's; before its first
+ * ostrel_google_drive_op_next(). */
+void ostrel_google_drive_op_set_chunk_size(ostrel_google_drive_op_t *op, uint64_t bytes) OSTREL_NOTHROW;
 /** Make folder (MKD): a new folder, its id generated as for writes; a name
  * held already is 550 "FILE_EXISTS". */
 ostrel_result_t ostrel_google_drive_op_mkdir(ostrel_google_drive_session_t *session, const char *path,
@@ -1679,6 +1695,27 @@ const char *ostrel_google_drive_op_entry_name(const ostrel_google_drive_op_t *op
  * capabilities and milliseconds Drive gave for it; new (the caller frees
  * it); NULL when there is no such file or no memory. */
 char *ostrel_google_drive_op_facts(const ostrel_google_drive_op_t *op, size_t index) OSTREL_NOTHROW;
+/** The files the path's elements opened, the root's excluded: one for each
+ * element walked, in order (a write's, a mkdir's and a rename's last
+ * element is not walked); op required. */
+size_t ostrel_google_drive_op_step_count(const ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
+/** Step index's record, owned by the operation; NULL beyond the count. */
+const ostrel_google_metadata_t *ostrel_google_drive_op_step(const ostrel_google_drive_op_t *op,
+                                                            size_t index) OSTREL_NOTHROW;
+/**
+ * @brief What a list had to leave out: the records of the pages it asked
+ * for that it set aside (no usable id or name, another folder's, trashed
+ * when the trash was not asked for), which a LIST shows nowhere.
+ * @param op required.
+ * @param incompletep receives whether Drive said it did not search
+ * everything (incompleteSearch); may be NULL.
+ * @return the records left out; 0 for a listing the session kept.
+ */
+size_t ostrel_google_drive_op_left_out(const ostrel_google_drive_op_t *op, bool *incompletep) OSTREL_NOTHROW;
+/** Times the operation began its transfer again from byte 0: a write whose
+ * upload session expired (ostrel_google_drive_op_bytes() is 0 again), a
+ * read of a cut export. */
+unsigned ostrel_google_drive_op_restarts(const ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
 /** Requests the operation asked for so far, repeats included. */
 uint64_t ostrel_google_drive_op_request_count(const ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
 /** Releases an operation; NULL is allowed. An open upload session is left to expire. */

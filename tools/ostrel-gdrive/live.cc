@@ -1,7 +1,6 @@
 #include "live.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -30,11 +30,6 @@ namespace ostrel::gdrive {
 namespace {
 
 constexpr std::string_view prefix = "drive:";
-
-struct RequestFree {
-    void operator()(ostrel_google_drive_request_t *r) const { ostrel_google_drive_request_free(r); }
-};
-using RequestPtr = std::unique_ptr<ostrel_google_drive_request_t, RequestFree>;
 
 std::string client_path_of(const std::string &argument)
 {
@@ -132,41 +127,139 @@ private:
     bool shown_ = false;
 };
 
+// An MD5 of local bytes, by the library's checksum.
 class Md5 {
 public:
-    Md5() : context_(EVP_MD_CTX_new())
-    {
-        if (context_ == nullptr || EVP_DigestInit_ex(context_, EVP_md5(), nullptr) != 1) {
-            throw Failure{exit_refused, "MD5 is not available"};
-        }
-    }
-    ~Md5() { EVP_MD_CTX_free(context_); }
+    Md5() { restart(); }
+    ~Md5() { ostrel_google_drive_checksum_free(sum_); }
     Md5(const Md5 &) = delete;
     Md5 &operator=(const Md5 &) = delete;
-    void update(const char *data, size_t length) { EVP_DigestUpdate(context_, data, length); }
-    std::string hex()
+    void restart()
     {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        EVP_DigestFinal_ex(context_, digest, &length);
-        std::string out;
-        char two[3];
-        for (unsigned i = 0; i < length; ++i) {
-            std::snprintf(two, sizeof two, "%02x", digest[i]);
-            out += two;
+        ostrel_google_drive_checksum_free(sum_);
+        sum_ = nullptr;
+        const ostrel_result_t result = ostrel_google_drive_checksum_create("MD5", &sum_);
+        if (result != OSTREL_SUCCESS) {
+            throw Failure{exit_refused, "MD5: " + error_text(result)};
         }
+    }
+    void update(const char *data, size_t length) { ostrel_google_drive_checksum_update(sum_, data, length); }
+    [[nodiscard]] std::string hex() const
+    {
+        char *text = ostrel_google_drive_checksum_text(sum_);
+        if (text == nullptr) {
+            throw Failure{exit_refused, "MD5: out of memory"};
+        }
+        std::string out = text;
+        std::free(text);
         return out;
     }
 
 private:
-    EVP_MD_CTX *context_;
+    ostrel_google_drive_checksum_t *sum_ = nullptr;
 };
 
-// One live command's connection to Drive: transport, token, base URL and
-// the retry policy, and the loop that runs the library's machines.
+// The caller's clock, for the library's session.
+uint64_t now_ms()
+{
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+// Waits as Drive asks, capped by --max-wait; a wait of more than a few
+// seconds is said, with why.
+void wait_ms(unsigned long ms, unsigned long max_wait_s)
+{
+    const unsigned long cap = max_wait_s * 1000;
+    if (ms > cap) {
+        ms = cap;
+    }
+    if (ms >= 3000) {
+        say("waiting " + std::to_string((ms + 500) / 1000) + " s before asking Drive again, as it asked (rate "
+            "limit, server error or a dropped answer); --max-wait caps it");
+    }
+    if (ms > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+}
+
+// What a command does around its operation's requests.
+struct Hooks {
+    Sink sink = [](const char *, size_t) { return true; };   // a streamed body's bytes
+    std::function<void(ostrel_google_drive_op_t *)> before;  // before each request is sent
+    std::function<void(ostrel_google_drive_op_t *)> after;   // after each answer is fed
+};
+
+// Drives one operation of the library's session to its end over transport:
+// retries, resumes and checks are the library's. refreshed(result) says
+// whether a fresh token came after a 530, for the same request again.
+ostrel_result_t run_op(Transport &transport, ostrel_google_drive_op_t *op, std::mt19937 &random,
+                       unsigned long max_wait_s, const Hooks &hooks, int content_fd = -1,
+                       const std::function<bool(ostrel_result_t)> &refreshed = nullptr)
+{
+    for (;;) {
+        const ostrel_google_drive_request_t *request = nullptr;
+        unsigned long delay = 0;
+        ostrel_result_t result = ostrel_google_drive_op_next(op, &request, &delay);
+        if (result != OSTREL_SUCCESS || request == nullptr) {
+            return result;
+        }
+        wait_ms(delay, max_wait_s);
+        if (hooks.before) {
+            hooks.before(op);
+        }
+        const auto pick = static_cast<unsigned>(random() % 1000);
+        if (!ostrel_google_drive_op_streams(op)) {
+            const Reply reply = transport.send(*request, content_fd);
+            result = ostrel_google_drive_op_feed(op, reply.status, reply.headers.c_str(), reply.body.data(),
+                                                 reply.body.size(), pick, now_ms());
+        } else {
+            ostrel_result_t head_result = OSTREL_SUCCESS;
+            bool fed = false;
+            bool deliver = false;
+            const Head head = [&](int status, const std::string &headers, uint64_t *skip, uint64_t *count) {
+                fed = true;
+                head_result = ostrel_google_drive_op_feed_head(op, status, headers.c_str(), pick, now_ms(), &deliver,
+                                                               skip, count);
+                return head_result == OSTREL_SUCCESS && deliver;
+            };
+            const Reply reply = transport.send(*request, -1, &hooks.sink, &head);
+            if (!fed) {  // no answer came
+                uint64_t skip = 0;
+                uint64_t count = 0;
+                head_result = ostrel_google_drive_op_feed_head(op, 0, "", pick, now_ms(), &deliver, &skip, &count);
+                deliver = false;
+            }
+            result = head_result;
+            if (result == OSTREL_SUCCESS) {
+                result = deliver ? ostrel_google_drive_op_feed_end(op, reply.received, reply.failure.empty())
+                                 : ostrel_google_drive_op_feed_body(op, reply.body.data(), reply.body.size());
+            }
+        }
+        if (result != OSTREL_SUCCESS && refreshed && refreshed(result)) {
+            continue;  // a fresh token; the same request comes again
+        }
+        if (result != OSTREL_SUCCESS) {
+            return result;
+        }
+        if (hooks.after) {
+            hooks.after(op);
+        }
+    }
+}
+
+struct OpFree {
+    void operator()(ostrel_google_drive_op_t *op) const { ostrel_google_drive_op_free(op); }
+};
+using Op = std::unique_ptr<ostrel_google_drive_op_t, OpFree>;
+
+// One live command's connection to Drive: the library's session on the
+// tool's transport, token and base URL.
 class Session {
 public:
-    Session(const LiveOptions &options, std::string command)
+    // cache_files: records the session keeps (0: the library's default).
+    Session(const LiveOptions &options, std::string command, const std::string &root, size_t cache_files = 0)
         : options_(options),
           command_(std::move(command)),
           base_(checked_base(options)),
@@ -175,35 +268,61 @@ public:
           random_(std::random_device{}())
     {
         transport_.set_token(token_.value());
+        const ostrel_result_t result =
+            ostrel_google_drive_session_create(base_.c_str(), root.empty() ? nullptr : root.c_str(), &drive_);
+        if (result != OSTREL_SUCCESS) {
+            throw Failure{exit_usage, command_ + ": --root: " + refusal(result)};
+        }
+        ostrel_google_drive_session_set_limits(drive_, options.retries, 0, cache_files, 0);
     }
+    ~Session() { ostrel_google_drive_session_free(drive_); }
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
 
+    [[nodiscard]] ostrel_google_drive_session_t *drive() const { return drive_; }
+    [[nodiscard]] const LiveOptions &options() const { return options_; }
     [[nodiscard]] const char *base() const { return base_.c_str(); }
     [[nodiscard]] const std::string &token() const { return token_.value(); }
-    [[nodiscard]] bool trace() const { return options_.trace; }
-    [[nodiscard]] unsigned attempts() const { return options_.retries; }
-    [[nodiscard]] const std::string &command() const { return command_; }
-    Transport &transport() { return transport_; }
 
-    unsigned random_ms() { return static_cast<unsigned>(random_() % 1000); }
-
-    // Waits as Drive asks, capped by --max-wait; a wait of more than a few
-    // seconds is said, with why.
-    static void wait(unsigned long ms, unsigned long max_wait_s = default_max_wait_s)
+    // The operation a creating call made in *opp (read after the call: an
+    // argument's order of evaluation is the compiler's); only a want of
+    // memory fails there.
+    Op start(const std::string &path, ostrel_result_t made, ostrel_google_drive_op_t *const *opp)
     {
-        const unsigned long cap = max_wait_s * 1000;
-        if (ms > cap) {
-            ms = cap;
+        if (made != OSTREL_SUCCESS) {
+            fail(path, made);
         }
-        if (ms >= 3000) {
-            say("waiting " + std::to_string((ms + 500) / 1000) + " s before asking Drive again, as it asked (rate "
-                "limit, server error or a dropped answer); --max-wait caps it");
-        }
-        if (ms > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return Op(*opp);
+    }
+
+    // Runs op to its end: its outcome, the error left to the caller.
+    [[nodiscard]] ostrel_result_t try_run(const Op &op, const Hooks &hooks = {}, int content_fd = -1)
+    {
+        return run_op(transport_, op.get(), random_, options_.max_wait, hooks, content_fd,
+                      [this](ostrel_result_t r) { return refreshed(r); });
+    }
+    // Runs op to its end; an error ends the command with its line.
+    void run(const Op &op, const std::string &path, const Hooks &hooks = {}, int content_fd = -1)
+    {
+        const ostrel_result_t result = try_run(op, hooks, content_fd);
+        if (result != OSTREL_SUCCESS) {
+            fail(path, result);
         }
     }
-    void pause(unsigned long ms) const { wait(ms, options_.max_wait); }
 
+    [[noreturn]] void fail(const std::string &path, ostrel_result_t result, const std::string &hint = "")
+    {
+        // "No answer from Drive" says what the library saw; the transport knows why.
+        const char *code = ostrel_gfs_error_get_ftp_response_error_code(ostrel_error_peek(result));
+        const bool unanswered = code != nullptr && std::strcmp(code, "DRIVE_UNAVAILABLE") == 0;
+        std::string line = refusal_line(command_, path, result);
+        if (unanswered && !transport_.last_failure().empty()) {
+            line += " (" + safe(transport_.last_failure()) + ")";
+        }
+        throw Failure{exit_refused, line + hint};
+    }
+
+private:
     // After a 530 (Drive's 401): a token command runs once more, and the
     // failed request is sent again, as long as the previous token got
     // requests through (a transfer may outlive several tokens).
@@ -221,85 +340,6 @@ public:
         return true;
     }
 
-    // Runs a machine: next gives a request, its answer is fed, until next
-    // gives none. after() runs after every answer fed.
-    ostrel_result_t run(const std::function<ostrel_result_t(ostrel_google_drive_request_t **, unsigned long *)> &next,
-                        const std::function<ostrel_result_t(const ostrel_google_drive_answer_t *)> &feed,
-                        int content_fd = -1, const std::function<void()> &after = {})
-    {
-        for (;;) {
-            ostrel_google_drive_request_t *raw = nullptr;
-            unsigned long delay_ms = 0;
-            ostrel_result_t result = next(&raw, &delay_ms);
-            if (result != OSTREL_SUCCESS || raw == nullptr) {
-                return result;
-            }
-            const RequestPtr request(raw);
-            pause(delay_ms);
-            const Reply reply = transport_.send(*request, content_fd);
-            const ostrel_google_drive_answer_t answer = reply.answer(random_ms());
-            result = feed(&answer);
-            if (result != OSTREL_SUCCESS && !refreshed(result)) {
-                return result;
-            }
-            if (after) {
-                after();
-            }
-        }
-    }
-
-    // One request outside a machine, retried as the library says.
-    ostrel_result_t send_one(const std::function<ostrel_result_t(RequestPtr *)> &build, const char *operation,
-                             const std::string &client_path, Reply *reply, const Sink *sink = nullptr,
-                             const std::function<uint64_t()> &skip = {})
-    {
-        for (unsigned attempt = 1;; ++attempt) {
-            RequestPtr request;
-            ostrel_result_t result = build(&request);
-            if (result != OSTREL_SUCCESS) {
-                return result;
-            }
-            if (request == nullptr) {
-                // Nothing left to ask for: a read at a file's end.
-                *reply = Reply{};
-                reply->status = 200;
-                return OSTREL_SUCCESS;
-            }
-            *reply = transport_.send(*request, -1, sink, skip ? skip() : 0);
-            if (reply->status >= 200 && reply->status < 300) {
-                return OSTREL_SUCCESS;
-            }
-            if (reply->delivered > 0) {
-                attempt = 0;  // bytes came: the tries count again from here
-            }
-            bool retry = false;
-            result = ostrel_google_drive_answer_error(reply->status, reply->body.data(), reply->body.size(), operation,
-                                                      client_path.c_str(), &retry);
-            if (refreshed(result)) {
-                continue;
-            }
-            if (!retry || attempt >= attempts()) {
-                return result;
-            }
-            ostrel_object_free(ostrel_error_get(result));
-            pause(ostrel_google_drive_retry_delay_ms(attempt == 0 ? 1 : attempt, random_ms(),
-                                                     reply->has_retry_after ? reply->retry_after.c_str() : nullptr));
-        }
-    }
-
-    [[noreturn]] void fail(const std::string &path, ostrel_result_t result)
-    {
-        // "No answer from Drive" says what the library saw; the transport knows why.
-        const char *code = ostrel_gfs_error_get_ftp_response_error_code(ostrel_error_peek(result));
-        const bool unanswered = code != nullptr && std::strcmp(code, "DRIVE_UNAVAILABLE") == 0;
-        std::string line = refusal_line(command_, path, result);
-        if (unanswered && !transport_.last_failure().empty()) {
-            line += " (" + safe(transport_.last_failure()) + ")";
-        }
-        throw Failure{exit_refused, line};
-    }
-
-private:
     // The base URL is judged before any token is read or request sent.
     static std::string checked_base(const LiveOptions &options)
     {
@@ -321,63 +361,10 @@ private:
     std::string base_;
     Token token_;
     Transport transport_;
+    std::mt19937 random_;
+    ostrel_google_drive_session_t *drive_ = nullptr;
     unsigned refreshes_ = 0;
     uint64_t good_at_refresh_ = 0;
-    std::mt19937 random_;
-};
-
-struct WalkFree {
-    void operator()(ostrel_google_drive_walk_t *w) const { ostrel_google_drive_walk_free(w); }
-};
-
-// A walker from the root the command names.
-class Walker {
-public:
-    Walker(Session &session, const std::string &root) : session_(session)
-    {
-        ostrel_google_drive_walk_t *walk = nullptr;
-        const ostrel_result_t result = ostrel_google_drive_walk_create(session.base(), root.empty() ? "root" : root.c_str(),
-                                                                       session.attempts(), &walk);
-        if (result != OSTREL_SUCCESS) {
-            throw Failure{exit_usage, session.command() + ": --root: " + refusal(result)};
-        }
-        walk_.reset(walk);
-    }
-
-    // The file a client path opens (with to_parent, the folder that holds
-    // its last element), owned by the walker; the error when there is none.
-    ostrel_result_t walk(const std::string &path, bool to_parent, const ostrel_google_metadata_t **filep)
-    {
-        *filep = nullptr;
-        ostrel_result_t result = ostrel_google_drive_walk_start(walk_.get(), path.c_str(), to_parent);
-        if (result == OSTREL_SUCCESS) {
-            ostrel_google_drive_walk_t *w = walk_.get();
-            result = session_.run([w](auto request, auto delay) { return ostrel_google_drive_walk_next(w, request, delay); },
-                                  [w](auto answer) { return ostrel_google_drive_walk_feed(w, answer); });
-        }
-        if (result == OSTREL_SUCCESS) {
-            *filep = ostrel_google_drive_walk_file(walk_.get());
-        }
-        return result;
-    }
-
-    const ostrel_google_metadata_t &file(const std::string &path, bool to_parent = false)
-    {
-        const ostrel_google_metadata_t *file = nullptr;
-        const ostrel_result_t result = walk(path, to_parent, &file);
-        if (result != OSTREL_SUCCESS) {
-            session_.fail(path, result);
-        }
-        return *file;
-    }
-
-    [[nodiscard]] const char *last_name() const { return ostrel_google_drive_walk_last_name(walk_.get()); }
-    [[nodiscard]] size_t step_count() const { return ostrel_google_drive_walk_step_count(walk_.get()); }
-    [[nodiscard]] const ostrel_google_metadata_t &step(size_t i) const { return *ostrel_google_drive_walk_step(walk_.get(), i); }
-
-private:
-    Session &session_;
-    std::unique_ptr<ostrel_google_drive_walk_t, WalkFree> walk_;
 };
 
 std::string utc(time_t time)
@@ -390,26 +377,6 @@ std::string utc(time_t time)
     return text;
 }
 
-// A live command on one file: its connection to Drive, and the record the
-// client path opens.
-struct Opened {
-    Session session;
-    std::string path;
-    Walker walker;
-    const ostrel_google_metadata_t &file;
-    const char *export_mime = nullptr;
-    ostrel_google_drive_kind_t kind;
-
-    Opened(const LiveOptions &options, const char *command, const std::string &argument, const std::string &root)
-        : session(options, command),
-          path(client_path_of(argument)),
-          walker(session, root),
-          file(walker.file(path)),
-          kind(ostrel_google_drive_kind(&file, &export_mime))
-    {
-    }
-};
-
 void live_ls(const LsOptions &ls, const LiveOptions &options)
 {
     if (ls.json && ls.long_format) {
@@ -418,267 +385,97 @@ void live_ls(const LsOptions &ls, const LiveOptions &options)
     if (!ls.path.empty()) {
         throw Failure{exit_usage, "ls: --path lists a folder of a tree listing; a live path names its folder itself"};
     }
-    Opened opened(options, "ls", ls.listings.front(), ls.root);
-    auto &[session, path, walker, folder, export_mime, kind] = opened;
-    if (kind != OSTREL_GOOGLE_DRIVE_KIND_FOLDER) {
+    // A cache of one record: the listing is the op's alone, moved to it rather than copied.
+    Session session(options, "ls", ls.root, 1);
+    const std::string path = client_path_of(ls.listings.front());
+    ostrel_google_drive_op_t *raw = nullptr;
+    const ostrel_result_t made = ls.trashed ? ostrel_google_drive_op_list_trashed(session.drive(), path.c_str(), now_ms(), &raw)
+                                            : ostrel_google_drive_op_list(session.drive(), path.c_str(), now_ms(), &raw);
+    const Op op = session.start(path, made, &raw);
+    session.run(op, path);
+    const ostrel_google_metadata_t *folder = ostrel_google_drive_op_file(op.get());
+    if (folder == nullptr || ostrel_google_drive_kind(folder, nullptr) != OSTREL_GOOGLE_DRIVE_KIND_FOLDER) {
         throw Failure{exit_refused, "ls: \"" + shown(path) + "\": not a folder"};
     }
-    ostrel_google_drive_listing_t *raw = nullptr;
-    ostrel_result_t result =
-        ostrel_google_drive_listing_create(session.base(), folder.id, ls.trashed, session.attempts(), &raw);
-    if (result != OSTREL_SUCCESS) {
-        session.fail(path, result);
+    static char buffer[1 << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    for (size_t i = 0; i < ostrel_google_drive_op_entry_count(op.get()); ++i) {
+        print_listed(ls, *ostrel_google_drive_op_entry(op.get(), i), ostrel_google_drive_op_entry_name(op.get(), i));
     }
-    const std::unique_ptr<ostrel_google_drive_listing_t, void (*)(ostrel_google_drive_listing_t *)> listing(
-        raw, ostrel_google_drive_listing_free);
-    Progress progress("files", 0);
-    result = session.run([&](auto request, auto delay) { return ostrel_google_drive_listing_next(raw, request, delay); },
-                         [&](auto answer) { return ostrel_google_drive_listing_feed(raw, answer); }, -1, [&] {
-                             size_t pages = 0;
-                             const size_t count = ostrel_google_drive_listing_count(raw, &pages);
-                             if (pages > 1) {
-                                 progress.show(count);
-                             }
-                         });
-    if (result != OSTREL_SUCCESS) {
-        session.fail(path, result);
-    }
-    progress.finish();
-    ostrel_google_metadata_t *children = nullptr;
-    size_t count = 0;
-    const ostrel_google_drive_refusal_t *refusals = nullptr;
-    size_t refusal_count = 0;
     bool incomplete = false;
-    result = ostrel_google_drive_listing_take(raw, &children, &count, &refusals, &refusal_count, &incomplete);
-    if (result != OSTREL_SUCCESS) {
-        session.fail(path, result);
-    }
-    const auto release = [&] {
-        for (size_t i = 0; i < count; ++i) {
-            ostrel_google_metadata_destroy(&children[i]);
-        }
-        std::free(children);
-        children = nullptr;
-    };
-    try {
-        static char buffer[1 << 16];
-        std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-        for (size_t i = 0; i < count; ++i) {
-            print_listed(ls, children[i], client_name_of(children[i]));
-        }
-    } catch (...) {
-        release();
-        throw;
-    }
-    release();
+    const size_t left_out = ostrel_google_drive_op_left_out(op.get(), &incomplete);
     if (incomplete) {
         say("ls: \"" + shown(path) + "\": warning: Drive did not search everything (incompleteSearch): files may be "
                                      "missing");
     }
-    for (size_t i = 0; i < refusal_count; ++i) {
-        say("ls: \"" + shown(path) + "\": file " + (refusals[i].id != nullptr ? shown(refusals[i].id) : "without id")
-            + " left out: " + safe(refusals[i].reason));
-    }
-    if (refusal_count > 0) {
-        throw Failure{exit_refused, "ls: \"" + shown(path) + "\": " + std::to_string(refusal_count)
-                                        + (refusal_count == 1 ? " file was" : " files were") + " left out"};
+    if (left_out > 0) {
+        throw Failure{exit_refused, "ls: \"" + shown(path) + "\": " + std::to_string(left_out)
+                                        + (left_out == 1 ? " file was" : " files were")
+                                        + " left out: Drive gave no usable id or name, or another folder's file"};
     }
 }
 
-// resolve: one walk a path; the walker keeps what each element opened.
+// resolve: each path by a stat, which keeps what each element opened.
 int live_resolve(const std::vector<std::string> &arguments, const std::string &root, bool json,
                  const LiveOptions &options)
 {
-    Session session(options, "resolve");
-    Walker walker(session, root);
-    int status = 0;
     for (const std::string &argument : arguments) {
         if (!is_live(argument)) {
             throw Failure{exit_usage, "resolve: \"" + shown(argument) + "\": mix no listing with live paths"};
         }
+    }
+    Session session(options, "resolve", root);
+    ostrel_google_drive_op_t *raw = nullptr;
+    const Op top = session.start("/", ostrel_google_drive_op_stat(session.drive(), "/", now_ms(), &raw), &raw);
+    session.run(top, client_path_of(arguments.front()));
+    const std::string root_id = ostrel_google_drive_op_file(top.get())->id;
+    int status = 0;
+    for (const std::string &argument : arguments) {
         const std::string path = client_path_of(argument);
-        struct Step {
-            std::string client_name, id, drive_name, mime_type;
-        };
-        std::vector<Step> steps;
-        std::string root_id;
-        try {
-            const ostrel_google_metadata_t *top = nullptr;
-            const ostrel_result_t reached = walker.walk("/", false, &top);
-            if (reached != OSTREL_SUCCESS) {
-                throw Failure{exit_refused, refusal_line("resolve", path, reached)};
-            }
-            root_id = top->id != nullptr ? top->id : "root";
-            const ostrel_google_metadata_t *file = nullptr;
-            const ostrel_result_t result = walker.walk(path, false, &file);
-            if (result != OSTREL_SUCCESS) {
-                throw Failure{exit_refused, refusal_line("resolve", path, result)};
-            }
-            for (size_t i = 0; i < walker.step_count(); ++i) {
-                const ostrel_google_metadata_t &step = walker.step(i);
-                steps.push_back({client_name_of(step), step.id != nullptr ? step.id : "",
-                                 step.name != nullptr ? step.name : "", step.mime_type != nullptr ? step.mime_type : ""});
-            }
-        } catch (const Failure &failure) {
-            say(failure.message);
+        const Op op = session.start(path, ostrel_google_drive_op_stat(session.drive(), path.c_str(), now_ms(), &raw), &raw);
+        if (const ostrel_result_t result = session.try_run(op); result != OSTREL_SUCCESS) {
+            say(refusal_line("resolve", path, result));
             status = exit_refused;
             continue;
         }
-        if (json) {
-            std::vector<std::string> objects;
-            for (const Step &step : steps) {
-                objects.push_back(JsonLine()
-                                      .text("clientName", step.client_name)
-                                      .text("id", step.id)
-                                      .text("driveName", step.drive_name)
-                                      .text("mimeType", step.mime_type)
-                                      .object());
-            }
-            JsonLine().text("path", path).text("root", root_id).raw("steps", json_array_of(objects)).write();
-            continue;
-        }
+        const auto text = [](const char *value) { return std::string(value != nullptr ? value : ""); };
         std::vector<std::vector<std::string>> rows = {{"CLIENT NAME", "ID", "DRIVE NAME", "MIME TYPE"},
                                                       {"/", shown(root_id), "-", "(root)"}};
-        for (const Step &step : steps) {
-            rows.push_back({shown(step.client_name), shown(step.id), "\"" + shown(step.drive_name) + "\"",
-                            shown(step.mime_type)});
+        std::vector<std::string> objects;
+        for (size_t i = 0; i < ostrel_google_drive_op_step_count(op.get()); ++i) {
+            const ostrel_google_metadata_t &step = *ostrel_google_drive_op_step(op.get(), i);
+            const std::string client = client_name_of(step);
+            objects.push_back(JsonLine()
+                                  .text("clientName", client)
+                                  .text("id", text(step.id))
+                                  .text("driveName", text(step.name))
+                                  .text("mimeType", text(step.mime_type))
+                                  .object());
+            rows.push_back({shown(client), shown(text(step.id)), "\"" + shown(text(step.name)) + "\"",
+                            shown(text(step.mime_type))});
         }
-        write_out(shown(path) + "\n");
-        print_table(rows);
+        if (json) {
+            JsonLine().text("path", path).text("root", root_id).raw("steps", json_array_of(objects)).write();
+        } else {
+            write_out(shown(path) + "\n");
+            print_table(rows);
+        }
     }
     return status;
 }
 
-// The caller's clock, for the library's session.
-uint64_t now_ms()
-{
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
-
-// Drives one operation of the library's session to its end over transport:
-// retries, resumes and checks are the library's.
-ostrel_result_t run_op(Transport &transport, ostrel_google_drive_op_t *op, const Sink &sink, std::mt19937 &random,
-                       int content_fd = -1, const std::function<bool(ostrel_result_t)> &refreshed = nullptr)
-{
-    for (;;) {
-        const ostrel_google_drive_request_t *request = nullptr;
-        unsigned long delay = 0;
-        ostrel_result_t result = ostrel_google_drive_op_next(op, &request, &delay);
-        if (result != OSTREL_SUCCESS || request == nullptr) {
-            return result;
-        }
-        Session::wait(delay);
-        const auto pick = static_cast<unsigned>(random() % 1000);
-        if (!ostrel_google_drive_op_streams(op)) {
-            const Reply reply = transport.send(*request, content_fd);
-            result = ostrel_google_drive_op_feed(op, reply.status, reply.headers.c_str(), reply.body.data(),
-                                                 reply.body.size(), pick, now_ms());
-        } else {
-            ostrel_result_t head_result = OSTREL_SUCCESS;
-            bool fed = false;
-            bool deliver = false;
-            const Head head = [&](int status, const std::string &headers, uint64_t *skip, uint64_t *count) {
-                fed = true;
-                head_result = ostrel_google_drive_op_feed_head(op, status, headers.c_str(), pick, now_ms(), &deliver,
-                                                               skip, count);
-                return head_result == OSTREL_SUCCESS && deliver;
-            };
-            const Reply reply = transport.send(*request, -1, &sink, 0, &head);
-            if (!fed) {  // no answer came
-                uint64_t skip = 0;
-                uint64_t count = 0;
-                head_result = ostrel_google_drive_op_feed_head(op, 0, "", pick, now_ms(), &deliver, &skip, &count);
-                deliver = false;
-            }
-            result = head_result;
-            if (result == OSTREL_SUCCESS) {
-                result = deliver ? ostrel_google_drive_op_feed_end(op, reply.received, reply.failure.empty())
-                                 : ostrel_google_drive_op_feed_body(op, reply.body.data(), reply.body.size());
-            }
-        }
-        if (result != OSTREL_SUCCESS && refreshed && refreshed(result)) {
-            continue;  // a fresh token; the same request comes again
-        }
-        if (result != OSTREL_SUCCESS) {
-            return result;
-        }
-    }
-}
-
-// The library's session for one command, on the tool's transport and token.
-class DriveSession {
-public:
-    DriveSession(Session &session, const std::string &root) : session_(session), random_(std::random_device{}())
-    {
-        const ostrel_result_t result =
-            ostrel_google_drive_session_create(session.base(), root.empty() ? nullptr : root.c_str(), &drive_);
-        if (result != OSTREL_SUCCESS) {
-            session.fail(root, result);
-        }
-        ostrel_google_drive_session_set_limits(drive_, session.attempts(), 0, 0, 0);
-    }
-    ~DriveSession() { ostrel_google_drive_session_free(drive_); }
-    DriveSession(const DriveSession &) = delete;
-    DriveSession &operator=(const DriveSession &) = delete;
-    [[nodiscard]] ostrel_google_drive_session_t *get() const { return drive_; }
-
-    // Runs op (taken over); the first error ends the command with its line.
-    void run(ostrel_google_drive_op_t *op, const std::string &path, int content_fd = -1,
-             const std::function<void(ostrel_google_drive_op_t *)> &done = nullptr)
-    {
-        const std::unique_ptr<ostrel_google_drive_op_t, void (*)(ostrel_google_drive_op_t *)> owned(
-            op, ostrel_google_drive_op_free);
-        const Sink none = [](const char *, size_t) { return true; };
-        const ostrel_result_t result = run_op(session_.transport(), op, none, random_, content_fd,
-                                              [this](ostrel_result_t r) { return session_.refreshed(r); });
-        if (result != OSTREL_SUCCESS) {
-            session_.fail(path, result);
-        }
-        if (done) {
-            done(op);
-        }
-    }
-
-private:
-    Session &session_;
-    std::mt19937 random_;
-    ostrel_google_drive_session_t *drive_ = nullptr;
-};
-
-// The op a creating call made; "malloc" ends the command.
-ostrel_google_drive_op_t *made(Session &session, const std::string &path, ostrel_result_t result,
-                               ostrel_google_drive_op_t *op)
-{
-    if (result != OSTREL_SUCCESS) {
-        session.fail(path, result);
-    }
-    return op;
-}
-
 int live_stat(const Live &live)
 {
-    // On the library's session: the record, and its listing facts (Drive's
-    // capabilities among them).
-    Session session(live.options, "stat");
+    // The record, and its listing facts (Drive's capabilities among them).
+    Session session(live.options, "stat", live.root);
     const std::string path = client_path_of(live.path);
-    DriveSession drive(session, live.root);
-    std::string facts;
-    ostrel_google_metadata_t record{};
-    const std::unique_ptr<ostrel_google_metadata_t, void (*)(ostrel_google_metadata_t *)> owned(
-        &record, ostrel_google_metadata_destroy);
-    ostrel_google_drive_op_t *op = nullptr;
-    const ostrel_result_t made_op = ostrel_google_drive_op_stat(drive.get(), path.c_str(), now_ms(), &op);
-    drive.run(made(session, path, made_op, op), path, -1, [&](ostrel_google_drive_op_t *done) {
-        char *text = ostrel_google_drive_op_facts(done, SIZE_MAX);
-        facts = text != nullptr ? text : "";
-        std::free(text);
-        if (ostrel_google_metadata_copy(&record, ostrel_google_drive_op_file(done)) != OSTREL_SUCCESS) {
-            throw Failure{exit_refused, "stat: out of memory"};
-        }
-    });
-    const ostrel_google_metadata_t &file = record;
+    ostrel_google_drive_op_t *raw = nullptr;
+    const Op op = session.start(path, ostrel_google_drive_op_stat(session.drive(), path.c_str(), now_ms(), &raw), &raw);
+    session.run(op, path);
+    char *text = ostrel_google_drive_op_facts(op.get(), SIZE_MAX);
+    const std::string facts = text != nullptr ? text : "";
+    std::free(text);
+    const ostrel_google_metadata_t &file = *ostrel_google_drive_op_file(op.get());
     const char *export_mime = nullptr;
     (void) ostrel_google_drive_kind(&file, &export_mime);
     const std::optional<uintmax_t> size = client_size(file);
@@ -701,7 +498,7 @@ int live_stat(const Live &live)
             .write();
         return 0;
     }
-    const auto or_dash = [](const char *text) { return text != nullptr ? shown(text) : std::string("-"); };
+    const auto or_dash = [](const char *value) { return value != nullptr ? shown(value) : std::string("-"); };
     print_table({{"path:", shown(path)},
                  {"client name:", shown(client)},
                  {"drive name:", file.name != nullptr ? "\"" + shown(file.name) + "\"" : "-"},
@@ -717,36 +514,10 @@ int live_stat(const Live &live)
 
 int live_mkdir(const Live &live)
 {
-    Session session(live.options, "mkdir");
+    Session session(live.options, "mkdir", live.root);
     const std::string path = client_path_of(live.path);
-    Walker walker(session, live.root);
-    // Drive keeps two folders of one name side by side: never make a second.
-    const ostrel_google_metadata_t *existing = nullptr;
-    ostrel_result_t result = walker.walk(path, false, &existing);
-    if (result == OSTREL_SUCCESS) {
-        throw Failure{exit_refused, "mkdir: \"" + shown(path) + "\": exists"};
-    }
-    if (!is_ftp(result, 550)) {
-        session.fail(path, result);
-    }
-    ostrel_object_free(ostrel_error_get(result));
-    const ostrel_google_metadata_t &parent = walker.file(path, true);
-    const char *name = walker.last_name();
-    if (name == nullptr) {
-        throw Failure{exit_usage, "mkdir: \"" + shown(path) + "\": no folder name at the end"};
-    }
-    Reply reply;
-    result = session.send_one(
-        [&](RequestPtr *request) {
-            ostrel_google_drive_request_t *raw = nullptr;
-            const ostrel_result_t r = ostrel_google_drive_request_create_folder(session.base(), parent.id, name, &raw);
-            request->reset(raw);
-            return r;
-        },
-        "Creating a folder", path, &reply);
-    if (result != OSTREL_SUCCESS) {
-        session.fail(path, result);
-    }
+    ostrel_google_drive_op_t *raw = nullptr;
+    session.run(session.start(path, ostrel_google_drive_op_mkdir(session.drive(), path.c_str(), now_ms(), &raw), &raw), path);
     return 0;
 }
 
@@ -782,6 +553,13 @@ extern "C" void remove_part_and_exit(int signal_number)
     ::_exit(128 + signal_number);
 }
 
+// Whether LOCAL is written in place: standard output ("-"), a FIFO or a device.
+bool written_in_place(const std::string &local)
+{
+    struct stat info = {};
+    return local == "-" || (::stat(local.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode)));
+}
+
 // The local file of a download: a part file of a unique name beside LOCAL,
 // renamed to LOCAL when complete, so that nothing at LOCAL is touched before
 // and no link planted anywhere is followed; standard output for "-", and a
@@ -794,8 +572,7 @@ public:
             fd_ = STDOUT_FILENO;
             return;
         }
-        struct stat info = {};
-        if (::stat(local.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode))) {
+        if (written_in_place(local)) {
             fd_ = ::open(local.c_str(), O_WRONLY | O_CLOEXEC);
             if (fd_ < 0) {
                 throw Failure{exit_refused, "get: \"" + shown(local) + "\": " + std::strerror(errno)};
@@ -838,9 +615,25 @@ public:
     Target &operator=(const Target &) = delete;
 
     bool write(const char *data, size_t length) { return write_all(fd_, data, length, -1, &error_); }
-    [[nodiscard]] int error() const { return error_; }
-    [[nodiscard]] const std::string &name() const { return part_.empty() ? local_ : part_; }
     [[nodiscard]] int fd() const { return fd_; }
+    // Striped writes, and a read begun again, go to a part file only.
+    [[nodiscard]] bool seekable() const { return !part_.empty(); }
+
+    // A local failure ends the command.
+    void check() const
+    {
+        if (error_ != 0) {
+            throw Failure{exit_refused, "get: \"" + shown(part_.empty() ? local_ : part_) + "\": " + std::strerror(error_)};
+        }
+    }
+
+    // Drops what was written: the read begins again from byte 0.
+    void restart()
+    {
+        if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) {
+            error_ = errno;
+        }
+    }
 
     // The MD5 of what the part file holds, read back.
     [[nodiscard]] std::string md5() const
@@ -872,8 +665,6 @@ public:
         part_to_remove[0] = '\0';
         part_.clear();
     }
-    // Striped writes go to a seekable part file only.
-    [[nodiscard]] bool seekable() const { return !part_.empty(); }
 
 private:
     std::string local_;
@@ -885,25 +676,23 @@ private:
 
 int live_rm(const Live &live)
 {
-    Session session(live.options, "rm");
-    DriveSession drive(session, live.root);
+    Session session(live.options, "rm", live.root);
     for (const std::string &argument : live.paths) {
         const std::string path = client_path_of(argument);
-        ostrel_google_drive_op_t *op = nullptr;
-        const ostrel_result_t result = ostrel_google_drive_op_delete(drive.get(), path.c_str(), live.permanent, now_ms(), &op);
-        drive.run(made(session, path, result, op), path);
+        ostrel_google_drive_op_t *raw = nullptr;
+        const ostrel_result_t made = ostrel_google_drive_op_delete(session.drive(), path.c_str(), live.permanent, now_ms(), &raw);
+        session.run(session.start(path, made, &raw), path);
     }
     return 0;
 }
 
 int live_rmdir(const Live &live)
 {
-    Session session(live.options, "rmdir");
-    DriveSession drive(session, live.root);
+    Session session(live.options, "rmdir", live.root);
     const std::string path = client_path_of(live.path);
-    ostrel_google_drive_op_t *op = nullptr;
-    const ostrel_result_t result = ostrel_google_drive_op_rmdir(drive.get(), path.c_str(), false, now_ms(), &op);
-    drive.run(made(session, path, result, op), path);
+    ostrel_google_drive_op_t *raw = nullptr;
+    const ostrel_result_t made = ostrel_google_drive_op_rmdir(session.drive(), path.c_str(), false, now_ms(), &raw);
+    session.run(session.start(path, made, &raw), path);
     return 0;
 }
 
@@ -912,32 +701,26 @@ int live_mv(const Live &live)
     if (!is_live(live.target)) {
         throw Failure{exit_usage, "mv: \"" + shown(live.target) + "\" is not a live path (drive:/PATH)"};
     }
-    Session session(live.options, "mv");
-    DriveSession drive(session, live.root);
+    Session session(live.options, "mv", live.root);
     const std::string from = client_path_of(live.path);
     std::string to = client_path_of(live.target);
     // Into a folder, as mv does, when the target is one.
-    ostrel_google_drive_op_t *op = nullptr;
-    ostrel_result_t result = ostrel_google_drive_op_stat(drive.get(), to.c_str(), now_ms(), &op);
-    const std::unique_ptr<ostrel_google_drive_op_t, void (*)(ostrel_google_drive_op_t *)> stat(
-        made(session, to, result, op), ostrel_google_drive_op_free);
-    std::mt19937 random(1);
-    result = run_op(session.transport(), op, [](const char *, size_t) { return true; }, random, -1,
-                    [&session](ostrel_result_t r) { return session.refreshed(r); });
-    const ostrel_google_metadata_t *target = ostrel_google_drive_op_file(op);
+    ostrel_google_drive_op_t *raw = nullptr;
+    const Op stat = session.start(to, ostrel_google_drive_op_stat(session.drive(), to.c_str(), now_ms(), &raw), &raw);
+    const ostrel_result_t result = session.try_run(stat);
+    const ostrel_google_metadata_t *target = ostrel_google_drive_op_file(stat.get());
     if (result == OSTREL_SUCCESS && target != nullptr && ostrel_google_drive_kind(target, nullptr) == OSTREL_GOOGLE_DRIVE_KIND_FOLDER) {
         to += (to.ends_with("/") ? "" : "/") + from.substr(from.find_last_of('/') + 1);
     }
     ostrel_object_free(ostrel_error_get(result));
-    result = ostrel_google_drive_op_rename(drive.get(), from.c_str(), to.c_str(), now_ms(), &op);
-    drive.run(made(session, from, result, op), from);
+    const ostrel_result_t made = ostrel_google_drive_op_rename(session.drive(), from.c_str(), to.c_str(), now_ms(), &raw);
+    session.run(session.start(from, made, &raw), from);
     return 0;
 }
 
 int live_md5(const Live &live)
 {
-    Session session(live.options, "md5");
-    DriveSession drive(session, live.root);
+    Session session(live.options, "md5", live.root);
     // HASH, two blanks, NAME: as md5sum prints and reads.
     std::vector<std::pair<std::string, std::string>> wanted;  // (path, expected)
     if (!live.check.empty()) {
@@ -963,17 +746,15 @@ int live_md5(const Live &live)
     }
     int failed = 0;
     for (const auto &[path, expected] : wanted) {
-        ostrel_google_drive_op_t *op = nullptr;
-        const ostrel_result_t result = ostrel_google_drive_op_stat(drive.get(), path.c_str(), now_ms(), &op);
-        std::string md5;
-        drive.run(made(session, path, result, op), path, -1, [&](ostrel_google_drive_op_t *done) {
-            const char *sum = nullptr;
-            const ostrel_result_t none = ostrel_google_drive_drive_md5(ostrel_google_drive_op_file(done), 0, UINT64_MAX, &sum);
-            if (none != OSTREL_SUCCESS) {
-                session.fail(path, none);
-            }
-            md5 = sum;
-        });
+        ostrel_google_drive_op_t *raw = nullptr;
+        const Op op = session.start(path, ostrel_google_drive_op_stat(session.drive(), path.c_str(), now_ms(), &raw), &raw);
+        session.run(op, path);
+        const char *sum = nullptr;
+        const ostrel_result_t none = ostrel_google_drive_drive_md5(ostrel_google_drive_op_file(op.get()), 0, UINT64_MAX, &sum);
+        if (none != OSTREL_SUCCESS) {
+            session.fail(path, none);
+        }
+        const std::string md5 = sum;
         if (live.check.empty()) {
             write_out(md5 + "  drive:" + shown(path) + "\n");
         } else {
@@ -990,7 +771,7 @@ int live_md5(const Live &live)
 
 // get --streams N: the file's stripes read at once, each by its own read
 // operation (its own range, retries and resume) on its own connection,
-// written in place with pwrite; the MD5 is checked over the whole file.
+// written in place with pwrite.
 void get_striped(Session &session, const std::string &path, const std::string &root,
                  const ostrel_google_metadata_t &file, unsigned streams, int fd)
 {
@@ -1000,9 +781,10 @@ void get_striped(Session &session, const std::string &path, const std::string &r
     std::vector<std::thread> threads;
     std::vector<ostrel_result_t> results(count, OSTREL_SUCCESS);
     std::vector<int> write_errors(count, 0);
+    const LiveOptions &options = session.options();
     // One stripe: its own connection, session and read operation.
     const auto read_stripe = [&](size_t k) {
-        Transport transport(session.trace());
+        Transport transport(options.trace);
         transport.set_token(session.token());
         std::mt19937 random(static_cast<unsigned>(k) + 1);
         ostrel_google_drive_session_t *drive = nullptr;
@@ -1011,17 +793,18 @@ void get_striped(Session &session, const std::string &path, const std::string &r
         if (results[k] != OSTREL_SUCCESS) {
             return;
         }
-        ostrel_google_drive_session_set_limits(drive, session.attempts(), 0, 0, 0);
+        ostrel_google_drive_session_set_limits(drive, options.retries, 0, 0, 0);
         ostrel_google_drive_op_t *op = nullptr;
         results[k] = ostrel_google_drive_op_read(drive, path.c_str(), offsets[k], lengths[k], false, now_ms(), &op);
         uint64_t at = offsets[k];
-        const Sink sink = [&](const char *data, size_t length) {
+        Hooks hooks;
+        hooks.sink = [&](const char *data, size_t length) {
             const bool written = write_all(fd, data, length, static_cast<off_t>(at), &write_errors[k]);
             at += length;
             return written;
         };
         if (results[k] == OSTREL_SUCCESS) {
-            results[k] = run_op(transport, op, sink, random);
+            results[k] = run_op(transport, op, random, options.max_wait, hooks);
         }
         ostrel_google_drive_op_free(op);
         ostrel_google_drive_session_free(drive);
@@ -1057,100 +840,96 @@ void get_striped(Session &session, const std::string &path, const std::string &r
     }
 }
 
+// The bytes read have the MD5 Drive gave, or nothing is kept.
+void check_md5(const std::string &path, const std::string &got, const char *drive_md5)
+{
+    if (drive_md5 != nullptr && got != drive_md5) {
+        throw Failure{exit_refused, "get: \"" + shown(path) + "\": the bytes read have MD5 " + got + ", Drive says "
+                                        + shown(drive_md5) + "; nothing was kept"};
+    }
+}
+
 int live_get(const Live &live)
 {
-    Opened opened(live.options, "get", live.path, live.root);
-    auto &[session, path, walker, file, export_mime, kind] = opened;
-    std::string local = live.local;
-    struct stat info = {};
-    if (local.empty()) {
-        local = client_name_of(file);
-    } else if (local != "-" && ::stat(local.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        // Into a folder, as cp does: under the client name.
-        local += (local.ends_with("/") ? "" : "/") + client_name_of(file);
+    Session session(live.options, "get", live.root);
+    const std::string path = client_path_of(live.path);
+    // Where the bytes go is known once Drive named the file: LOCAL, else
+    // its client name (in LOCAL when that is a folder, as cp does).
+    const bool in_place = written_in_place(live.local);
+    std::optional<Target> target;
+    const auto open_target = [&](const ostrel_google_metadata_t &file) {
+        if (target) {
+            return;
+        }
+        std::string local = live.local;
+        struct stat info = {};
+        if (local.empty()) {
+            local = client_name_of(file);
+        } else if (!in_place && ::stat(local.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            local += (local.ends_with("/") ? "" : "/") + client_name_of(file);
+        }
+        target.emplace(local);
+    };
+    ostrel_google_drive_op_t *raw = nullptr;
+    if (live.streams > 1 && live.offset == 0 && !in_place) {
+        const Op stat = session.start(path, ostrel_google_drive_op_stat(session.drive(), path.c_str(), now_ms(), &raw), &raw);
+        session.run(stat, path);
+        const ostrel_google_metadata_t &file = *ostrel_google_drive_op_file(stat.get());
+        if (ostrel_google_drive_kind(&file, nullptr) == OSTREL_GOOGLE_DRIVE_KIND_FILE && file.size_set) {
+            open_target(file);
+            get_striped(session, path, live.root, file, live.streams, target->fd());
+            check_md5(path, target->md5(), file.md5_checksum[0] != '\0' ? file.md5_checksum : nullptr);
+            target->commit();
+            return 0;
+        }
     }
-    if (kind == OSTREL_GOOGLE_DRIVE_KIND_FOLDER || kind == OSTREL_GOOGLE_DRIVE_KIND_NO_CONTENT) {
-        ostrel_google_drive_request_t *none = nullptr;
-        uint64_t skip = 0;
-        const ostrel_result_t result = ostrel_google_drive_request_read(session.base(), &file, live.offset, 0, &none, &skip);
-        ostrel_google_drive_request_free(none);
-        session.fail(path, result);
-    }
-    Target target(local);
+    const Op op = session.start(
+        path, ostrel_google_drive_op_read(session.drive(), path.c_str(), live.offset, 0, !in_place, now_ms(), &raw), &raw);
     Md5 md5;
-    const bool whole = live.offset == 0;
-    if (live.streams > 1 && kind == OSTREL_GOOGLE_DRIVE_KIND_FILE && file.size_set && whole && target.seekable()) {
-        get_striped(session, path, live.root, file, live.streams, target.fd());
-        if (file.md5_checksum[0] != '\0') {
-            const std::string local_md5 = target.md5();
-            if (local_md5 != file.md5_checksum) {
-                throw Failure{exit_refused, "get: \"" + shown(path) + "\": the bytes read have MD5 " + local_md5
-                                                + ", Drive says " + shown(file.md5_checksum) + "; nothing was kept"};
+    uint64_t got = 0;
+    std::optional<Progress> progress;
+    Hooks hooks;
+    hooks.before = [&](ostrel_google_drive_op_t *o) {
+        if (const ostrel_google_metadata_t *file = ostrel_google_drive_op_file(o); file != nullptr) {
+            open_target(*file);
+            target->check();
+            const std::optional<uintmax_t> size = client_size(*file);
+            if (!progress) {
+                progress.emplace("bytes", size ? *size - std::min<uint64_t>(*size, live.offset) : 0);
             }
         }
-        target.commit();
-        return 0;
-    }
-    if (kind == OSTREL_GOOGLE_DRIVE_KIND_STUB) {
-        char *content = nullptr;
-        size_t length = 0;
-        const ostrel_result_t result = ostrel_google_drive_stub_content(&file, &content, &length);
-        if (result != OSTREL_SUCCESS) {
-            session.fail(path, result);
-        }
-        const bool written = live.offset >= length || target.write(content + live.offset, length - live.offset);
-        std::free(content);
-        if (!written) {
-            throw Failure{exit_refused, "get: \"" + shown(target.name()) + "\": " + std::strerror(target.error())};
-        }
-        target.commit();
-        return 0;
-    }
-    uint64_t got = 0;
-    Progress progress("bytes", file.size_set && kind == OSTREL_GOOGLE_DRIVE_KIND_FILE ? file.size - std::min<uint64_t>(file.size, live.offset) : 0);
-    const Sink sink = [&](const char *data, size_t length) {
-        if (!target.write(data, length)) {
+    };
+    hooks.sink = [&](const char *data, size_t length) {
+        if (!target->write(data, length)) {
             return false;
         }
-        if (whole) {
-            md5.update(data, length);
-        }
+        md5.update(data, length);
         got += length;
-        progress.show(got);
+        progress->show(got);
         return true;
     };
-    Reply reply;
-    // A try cut short goes on from the bytes written: a file by its range,
-    // an export (which has none) by dropping what was written already. The
-    // library says how many leading bytes of an answer to drop.
-    uint64_t skip = 0;
-    const ostrel_result_t result = session.send_one(
-        [&](RequestPtr *request) {
-            if (target.error() != 0) {
-                throw Failure{exit_refused, "get: \"" + shown(target.name()) + "\": " + std::strerror(target.error())};
-            }
-            ostrel_google_drive_request_t *raw = nullptr;
-            const ostrel_result_t r =
-                ostrel_google_drive_request_read(session.base(), &file, live.offset + got, 0, &raw, &skip);
-            request->reset(raw);
-            return r;
-        },
-        "Reading a file", path, &reply, &sink, [&] { return skip; });
-    if (target.error() != 0) {
-        throw Failure{exit_refused, "get: \"" + shown(target.name()) + "\": " + std::strerror(target.error())};
-    }
-    if (result != OSTREL_SUCCESS) {
-        session.fail(path, result);
-    }
-    progress.finish();
-    if (whole && kind == OSTREL_GOOGLE_DRIVE_KIND_FILE && file.md5_checksum[0] != '\0') {
-        const std::string local_md5 = md5.hex();
-        if (local_md5 != file.md5_checksum) {
-            throw Failure{exit_refused, "get: \"" + shown(path) + "\": the bytes read have MD5 " + local_md5
-                                            + ", Drive says " + shown(file.md5_checksum) + "; nothing was kept"};
+    hooks.after = [&](ostrel_google_drive_op_t *o) {
+        if (target) {
+            target->check();
         }
+        if (ostrel_google_drive_op_discard(o)) {  // a cut export, read again from byte 0
+            target->restart();
+            md5.restart();
+            got = 0;
+        }
+    };
+    session.run(op, path, hooks);
+    open_target(*ostrel_google_drive_op_file(op.get()));
+    size_t length = 0;
+    const char *content = ostrel_google_drive_op_content(op.get(), &length);  // a stub's
+    if (content != nullptr && !target->write(content, length)) {
+        target->check();
     }
-    target.commit();
+    if (progress) {
+        progress->finish();
+    }
+    check_md5(path, md5.hex(), ostrel_google_drive_op_md5(op.get()));
+    target->commit();
     return 0;
 }
 
@@ -1161,20 +940,9 @@ int live_put(const Live &live)
         throw Failure{exit_usage, "put: --chunk-size: " + std::to_string(live.chunk_size)
                                       + " is not a multiple of 256 KiB (262144 bytes)"};
     }
-    // The name is judged before anything is sent: the library refuses an
-    // export suffix in a name to be written.
     const std::string last = path.substr(path.find_last_of('/') + 1);
     if (last.empty() || last == "." || last == "..") {
         throw Failure{exit_usage, "put: \"" + shown(path) + "\": no file name at the end"};
-    }
-    {
-        ostrel_google_drive_upload_t *trial = nullptr;
-        const ostrel_result_t result =
-            ostrel_google_drive_upload_create(nullptr, "root", last.c_str(), 0, live.chunk_size, 1, &trial);
-        ostrel_google_drive_upload_free(trial);
-        if (result != OSTREL_SUCCESS) {
-            throw Failure{exit_refused, refusal_line("put", path, result)};
-        }
     }
     const int fd = ::open(live.local.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat info = {};
@@ -1204,72 +972,39 @@ int live_put(const Live &live)
             at += static_cast<uint64_t>(got);
         }
     }
-    const std::string local_md5 = md5.hex();
 
-    Session session(live.options, "put");
+    Session session(live.options, "put", live.root);
     // The local modification time, kept on Drive unless --no-mtime.
     const int64_t mtime_ms = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
-    if (live.replace) {
-        // The library's write: the content of the one plain file of that name replaced, its id kept.
-        DriveSession drive(session, live.root);
-        ostrel_google_drive_op_t *op = nullptr;
-        const ostrel_result_t made_op = ostrel_google_drive_op_write(
-            drive.get(), path.c_str(), total, live.no_mtime ? OSTREL_GOOGLE_DRIVE_NO_TIME : mtime_ms, now_ms(), &op);
-        if (made_op == OSTREL_SUCCESS) {
-            ostrel_google_drive_op_set_md5(op, local_md5.c_str());
-        }
-        drive.run(made(session, path, made_op, op), path, fd);
-        return 0;
+    ostrel_google_drive_op_t *raw = nullptr;
+    const Op op = session.start(path,
+                                ostrel_google_drive_op_write(session.drive(), path.c_str(), total,
+                                                             live.no_mtime ? OSTREL_GOOGLE_DRIVE_NO_TIME : mtime_ms,
+                                                             now_ms(), &raw),
+                                &raw);
+    ostrel_google_drive_op_set_md5(op.get(), md5.hex().c_str());
+    if (live.chunk_size != 0) {
+        ostrel_google_drive_op_set_chunk_size(op.get(), live.chunk_size);
     }
-    Walker walker(session, live.root);
-    const ostrel_google_metadata_t *existing = nullptr;
-    ostrel_result_t result = walker.walk(path, false, &existing);
-    if (result == OSTREL_SUCCESS) {
-        throw Failure{exit_refused, "put: \"" + shown(path)
-                                        + "\": exists; --replace replaces its content (Drive would keep both otherwise)"};
+    if (!live.replace) {
+        ostrel_google_drive_op_set_create_only(op.get());  // Drive would keep both
     }
-    if (!is_ftp(result, 550)) {
-        session.fail(path, result);
-    }
-    ostrel_object_free(ostrel_error_get(result));
-    const ostrel_google_metadata_t &parent = walker.file(path, true);
-    ostrel_google_drive_upload_t *raw = nullptr;
-    result = ostrel_google_drive_upload_create(session.base(), parent.id, walker.last_name(), total, live.chunk_size,
-                                               session.attempts(), &raw);
-    if (result != OSTREL_SUCCESS) {
-        session.fail(path, result);
-    }
-    const std::unique_ptr<ostrel_google_drive_upload_t, void (*)(ostrel_google_drive_upload_t *)> upload(
-        raw, ostrel_google_drive_upload_free);
     Progress progress("bytes", total);
     unsigned restarts = 0;
-    result = session.run([&](auto request, auto delay) { return ostrel_google_drive_upload_next(raw, request, delay); },
-                         [&](auto answer) { return ostrel_google_drive_upload_feed(raw, answer); }, fd, [&] {
-                             if (ostrel_google_drive_upload_restarts(raw) != restarts) {
-                                 restarts = ostrel_google_drive_upload_restarts(raw);
-                                 progress.finish();
-                                 say("put: \"" + shown(path)
-                                     + "\": the upload session expired; starting again from byte 0");
-                             }
-                             progress.show(ostrel_google_drive_upload_stored(raw));
-                         });
+    Hooks hooks;
+    hooks.after = [&](ostrel_google_drive_op_t *o) {
+        if (ostrel_google_drive_op_restarts(o) != restarts) {
+            restarts = ostrel_google_drive_op_restarts(o);
+            progress.finish();
+            say("put: \"" + shown(path) + "\": the upload session expired; starting again from byte 0");
+        }
+        progress.show(ostrel_google_drive_op_bytes(o));
+    };
+    const ostrel_result_t result = session.try_run(op, hooks, fd);
     if (result != OSTREL_SUCCESS) {
-        session.fail(path, result);
-    }
-    progress.finish();
-    const ostrel_google_metadata_t *stored = ostrel_google_drive_upload_file(raw);
-    if (stored == nullptr || stored->md5_checksum[0] == '\0') {
-        throw Failure{exit_refused, "put: \"" + shown(path) + "\": Drive gave no MD5 of the stored file to check"};
-    }
-    if (local_md5 != stored->md5_checksum) {
-        throw Failure{exit_refused, "put: \"" + shown(path) + "\": Drive stored bytes with MD5 "
-                                        + shown(stored->md5_checksum) + ", the local file has " + local_md5};
-    }
-    if (!live.no_mtime) {
-        DriveSession drive(session, live.root);
-        ostrel_google_drive_op_t *op = nullptr;
-        const ostrel_result_t made_op = ostrel_google_drive_op_set_time(drive.get(), path.c_str(), mtime_ms, now_ms(), &op);
-        drive.run(made(session, path, made_op, op), path);
+        const char *code = ostrel_gfs_error_get_ftp_response_error_code(ostrel_error_peek(result));
+        const bool exists = code != nullptr && std::strcmp(code, "FILE_EXISTS") == 0;
+        session.fail(path, result, exists ? " (--replace replaces its content; Drive would keep both otherwise)" : "");
     }
     return 0;
 }

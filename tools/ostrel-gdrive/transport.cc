@@ -26,7 +26,6 @@ struct Exchange {
     CURL *curl;
     Reply *reply;
     const Sink *sink;
-    uint64_t skip;
     int content_fd;
     uint64_t offset;
     uint64_t left;
@@ -35,15 +34,9 @@ struct Exchange {
     const Head *head = nullptr;  // a streamed answer: the body's fate is asked at the headers' end
     bool headed = false;
     bool deliver = false;
+    uint64_t skip = 0;
     uint64_t count = UINT64_MAX;
 };
-
-bool successful(CURL *curl)
-{
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    return status >= 200 && status < 300;
-}
 
 size_t on_header(char *data, size_t size, size_t count, void *user)
 {
@@ -55,7 +48,6 @@ size_t on_header(char *data, size_t size, size_t count, void *user)
     }
     if (line.starts_with("HTTP/")) {
         // A new answer (after a 100 Continue): what the last one said is gone.
-        x.reply->has_range = x.reply->has_location = x.reply->has_retry_after = false;
         x.reply->headers.clear();
         return length;
     }
@@ -70,28 +62,6 @@ size_t on_header(char *data, size_t size, size_t count, void *user)
     }
     x.reply->headers.append(line);
     x.reply->headers.append("\r\n");
-    const size_t colon = line.find(':');
-    if (colon == std::string_view::npos) {
-        return length;
-    }
-    const std::string_view name = line.substr(0, colon);
-    std::string_view value = line.substr(colon + 1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
-        value.remove_prefix(1);
-    }
-    const auto is = [&](const char *wanted) {
-        return name.size() == std::strlen(wanted) && strncasecmp(name.data(), wanted, name.size()) == 0;
-    };
-    if (is("Range")) {
-        x.reply->range = value;
-        x.reply->has_range = true;
-    } else if (is("Location")) {
-        x.reply->location = value;
-        x.reply->has_location = true;
-    } else if (is("Retry-After")) {
-        x.reply->retry_after = value;
-        x.reply->has_retry_after = true;
-    }
     return length;
 }
 
@@ -110,15 +80,6 @@ size_t on_body(char *data, size_t size, size_t count, void *user)
         x.count -= passed;
         x.reply->delivered += passed;
         return length;
-    }
-    if (x.head == nullptr && x.sink != nullptr && successful(x.curl)) {
-        const size_t dropped = x.skip < length ? static_cast<size_t>(x.skip) : length;
-        x.skip -= dropped;
-        if (length > dropped && !(*x.sink)(data + dropped, length - dropped)) {
-            return CURL_WRITEFUNC_ERROR;
-        }
-        x.reply->delivered += length - dropped;
-        return size * count;
     }
     if (x.reply->body.size() + length > longest_kept_body) {
         x.too_long = true;
@@ -165,19 +126,6 @@ struct GlobalInit {
 
 }  // namespace
 
-ostrel_google_drive_answer_t Reply::answer(unsigned random_ms) const
-{
-    ostrel_google_drive_answer_t a = {};
-    a.status = status;
-    a.body = body.empty() ? nullptr : body.data();
-    a.length = body.size();
-    a.range = has_range ? range.c_str() : nullptr;
-    a.location = has_location ? location.c_str() : nullptr;
-    a.retry_after = has_retry_after ? retry_after.c_str() : nullptr;
-    a.random_ms = random_ms;
-    return a;
-}
-
 Transport::Transport(bool trace) : trace_(trace)
 {
     static GlobalInit init;
@@ -192,14 +140,13 @@ Transport::~Transport()
     curl_easy_cleanup(static_cast<CURL *>(curl_));
 }
 
-Reply Transport::send(const ostrel_google_drive_request_t &request, int content_fd, const Sink *sink, uint64_t skip,
-                      const Head *head)
+Reply Transport::send(const ostrel_google_drive_request_t &request, int content_fd, const Sink *sink, const Head *head)
 {
     CURL *curl = static_cast<CURL *>(curl_);
     // Reset keeps the open connection for the next request.
     curl_easy_reset(curl);
     Reply reply;
-    Exchange x{curl, &reply, sink, skip, content_fd, request.data_offset, request.data_length};
+    Exchange x{curl, &reply, sink, content_fd, request.data_offset, request.data_length};
     x.head = head;
     HeaderList headers;
     headers.add("Authorization: Bearer " + token_);
@@ -280,9 +227,7 @@ Reply Transport::send(const ostrel_google_drive_request_t &request, int content_
     last_failure_ = reply.failure;
     if (trace_) {
         say("debug: -> " + (reply.status != 0 ? std::to_string(reply.status) : "no answer: " + reply.failure) + ", "
-            + std::to_string(reply.body.size() + reply.delivered) + " bytes"
-            + (reply.has_range ? " [Range: " + safe(reply.range) + "]" : "")
-            + (reply.has_retry_after ? " [Retry-After: " + safe(reply.retry_after) + "]" : ""));
+            + std::to_string(reply.body.size() + reply.delivered) + " bytes");
     }
     return reply;
 }

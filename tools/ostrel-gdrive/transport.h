@@ -18,19 +18,10 @@ namespace ostrel::gdrive {
 struct Reply {
     int status = 0;
     std::string body;
-    std::string range;
-    std::string location;
-    std::string retry_after;
-    bool has_range = false;
-    bool has_location = false;
-    bool has_retry_after = false;
     std::string failure;
     uint64_t delivered = 0;  // bytes handed to a sink
     std::string headers;     // the answer's header lines, as they came
     uint64_t received = 0;   // body bytes of a streamed answer, dropped ones included
-
-    // The library's view of it; valid while the reply lives.
-    [[nodiscard]] ostrel_google_drive_answer_t answer(unsigned random_ms) const;
 };
 
 // Takes the bytes of a 2xx body; false stops the transfer.
@@ -58,11 +49,10 @@ public:
     [[nodiscard]] const std::string &last_failure() const { return last_failure_; }
 
     // Sends request. Its data_length bytes from data_offset are read from
-    // content_fd (upload chunks). A 2xx body goes to sink when one is
-    // given, after its first skip bytes are dropped; any other body, and
-    // every body without a sink, is kept in the reply.
+    // content_fd (upload chunks). A streamed answer's body goes to sink when
+    // head says so; any other body is kept in the reply.
     [[nodiscard]] Reply send(const ostrel_google_drive_request_t &request, int content_fd = -1,
-                             const Sink *sink = nullptr, uint64_t skip = 0, const Head *head = nullptr);
+                             const Sink *sink = nullptr, const Head *head = nullptr);
 
 private:
     void *curl_;
