@@ -766,6 +766,17 @@ struct ostrel_google_drive_op_s {
             std::snprintf(details, sizeof details, "Drive answered HTTP %d, which this request does not take",
                           status);
             error = odd(details);
+        } else if (std::string_view location; status >= 300 && status < 400 && header("Location", &location)) {
+            // Drive's API never redirects: a proxy's or a login page's answer.
+            const ExactText details = exact_text([this, location](auto &out) {
+                char code[48];
+                std::snprintf(code, sizeof code, "Drive answered HTTP %d, a redirect to \"", status);
+                out.put(code);
+                put_printable(out, location);
+                out.put("\", which Drive's API never sends: the base URL may be a proxy's");
+            });
+            const Owned<char> owned(details.text);
+            error = details.text == nullptr ? system_error("malloc") : odd(details.text);
         } else {
             error = ostrel_google_drive_answer_error(status, body.data(), body_length, operation, path.get(), &retry);
             if (error == OSTREL_SUCCESS) {  // 1xx, 3xx: nothing Drive documents here

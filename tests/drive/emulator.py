@@ -99,7 +99,8 @@ match, default 1), "times" (at most that many firings, default 1, 0 = no
 limit). Actions:
   "status": N with "reason", "message", "domain" (defaults from the reason),
       "retry_after": seconds, "headers": {...}, "html": true (a proxy's HTML
-      page instead of JSON) or "body": "raw text" with "content_type";
+      page instead of JSON) or "body": "raw text" with "content_type" (and
+      "body_repeat": N, the text N times, for answers too large to send here);
   "cut": "connection" (closed before any answer, the body unread),
       "request" (reads "cut_at" bytes of the body, default half, then closes;
       an upload chunk keeps per "keep": "aligned" (whole 256 KiB units, the
@@ -122,7 +123,7 @@ limit). Actions:
 A rule fires on the request it matches even where its action does not apply.
 
 Control endpoints (no token, not numbered, not logged): GET /emulator/log
-(JSON lines; ?since=N), DELETE /emulator/log, GET|POST|DELETE /emulator/faults,
+(JSON lines; ?since=N), DELETE /emulator/log (waits as GET does), GET|POST|DELETE /emulator/faults,
 PUT /emulator/tokens {"tokens": [...], "tokens_without_drive_scope": [...]},
 GET /emulator/files/ID (the whole resource), GET /emulator/files/ID/content,
 GET /emulator/sessions.
@@ -1031,7 +1032,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             page = PROXY_PAGE.format(status=status, phrase=phrase).encode()
             return Answer(status, page, "text/html; charset=UTF-8", headers)
         if "body" in rule:
-            return Answer(status, rule["body"].encode(), rule.get("content_type", "text/plain"), headers)
+            body = rule["body"].encode() * rule.get("body_repeat", 1)
+            return Answer(status, body, rule.get("content_type", "text/plain"), headers)
         error = DriveError(reason, rule.get("message"), status=status, domain=rule.get("domain"), headers=headers)
         if status == 401:
             error.headers.setdefault("WWW-Authenticate", 'Bearer realm="https://accounts.google.com/"')
@@ -1511,7 +1513,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     text = "".join(json.dumps(e) + "\n" for e in app.log if e["n"] > since)
                 return Answer(200, text.encode(), "application/x-ndjson")
             if path == "/emulator/log" and method == "DELETE":
+                # A request a client has its answer to may not be recorded
+                # yet: it is cleared with the rest, never left to the next reader.
                 with app.log_lock:
+                    app.logged.wait_for(lambda: app.recorded >= app.numbered, timeout=10)
                     app.log.clear()
                 return Answer(204)
             if path == "/emulator/faults" and method == "GET":

@@ -41,7 +41,7 @@ class Live(unittest.TestCase):
             out.write(f.read() + "\n" + json.dumps(EXTRA) + "\n")
         cls.emulator = subprocess.Popen(
             [sys.executable, EMULATOR, "--tree", tree, "--big-folder", "Many=2500", "--big-folder", "Huge=10000",
-             "--big-folder", "Vast=100000", "--max-seconds", "170"],
+             "--big-folder", "Vast=100000", "--max-seconds", "290"],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         line = cls.emulator.stdout.readline()
         cls.emulator.stdout.close()
@@ -110,7 +110,8 @@ class Live(unittest.TestCase):
     def test_every_example_file_resolves_from_its_live_name(self):
         # An id outside the ID set (no Drive id is) cannot be named: such a
         # record is left out of its folder's listing, and said.
-        unusable, text, at = {}, open(EXAMPLE_TREE).read(), 0
+        with open(EXAMPLE_TREE) as f:
+            unusable, text, at = {}, f.read(), 0
         while text[at:].strip():  # the listing's pages, one after another
             page, at = json.JSONDecoder().raw_decode(text, len(text) - len(text[at:].lstrip()))
             for f in page["files"]:
@@ -183,7 +184,13 @@ class Live(unittest.TestCase):
                 status, out, err = self.run_tool("get", "drive:" + path, "-")
                 self.assertEqual((status, err), (0, ""))
                 self.assertEqual(out, self.content(file_id))
-                self.assertEqual(len(self.log()), 4)  # root, two narrow queries, the content
+                # The root, a narrow query an element, the content: by kind and path, not by count.
+                kinds = [(e["method"], e["path"], "q" in e["query"] and "name =" in e["query"]["q"],
+                          e["query"].get("alt")) for e in self.log()]
+                self.assertEqual(kinds, [("GET", "/drive/v3/files/root", False, None),
+                                         ("GET", "/drive/v3/files", True, None),
+                                         ("GET", "/drive/v3/files", True, None),
+                                         ("GET", "/drive/v3/files/" + file_id, False, "media")])
 
     @unittest.skipIf(os.environ.get("OSTREL_SANITIZED"), "a sanitized tool's resident size is mostly shadow memory")
     def test_memory_stays_bounded_for_a_huge_folder(self):
@@ -356,6 +363,18 @@ class Live(unittest.TestCase):
         self.assertEqual(status, 1)
         self.assertIn("No answer from Drive (", err)
         self.assertIn("onnect", err)  # libcurl's own words for a refused connection
+        for rules, cause in (
+                ({"status": 302, "headers": {"Location": self.url + "/login"}, "body": "", "content_type": "text/html"},
+                 'HTTP 302, a redirect to "%s/login"' % self.url),
+                ({"status": 200, "body": " " * 1024, "body_repeat": 65 << 10, "content_type": "application/json"},
+                 "No answer from Drive (an answer longer than 64 MiB)")):
+            with self.subTest(cause=cause):
+                self.control("DELETE", "/emulator/faults")
+                self.faults(dict(rules, path="^/drive/v3/files$", times=0))
+                status, _, err = self.run_tool("ls", "--retries", "1", "drive:/Projects")
+                self.assertEqual(status, 1)
+                self.assertIn(cause, err)
+        self.control("DELETE", "/emulator/faults")
         status, out, err = self.run_tool("stat", "--json", "drive:/range.bin")
         facts = json.loads(out)["facts"]
         self.assertTrue(facts.startswith("type=file;size=300000;") and "unique=1XRange;" in facts, facts)
@@ -468,6 +487,39 @@ class Live(unittest.TestCase):
                 with open(counter) as f:
                     self.assertEqual(len(f.readlines()), runs)
         self.assertIn(" 530 authError", err)
+
+    def test_waits_are_bounded_and_said(self):
+        import time
+        # A stalled answer is dropped by the low-speed limit (30 s) and counts as a failed try.
+        self.faults({"path": "^/drive/v3/files/1XRange$", "query": "alt=media", "delay": 36})
+        started = time.monotonic()
+        status, out, err = self.run_tool("get", "drive:/range.bin", "-")
+        self.assertEqual((status, out), (0, self.content("1XRange")), err)
+        self.assertLess(time.monotonic() - started, 36)
+        self.assertEqual(len([e for e in self.log() if e["query"].get("alt") == "media"]), 2)
+        # A Retry-After of an hour waits --max-wait, and says so.
+        self.faults({"path": "^/drive/v3/files$", "status": 429, "reason": "rateLimitExceeded", "retry_after": 3600})
+        started = time.monotonic()
+        status, _, err = self.run_tool("ls", "--max-wait", "3", "drive:/Projects")
+        self.assertEqual(status, 0, err)
+        self.assertLess(time.monotonic() - started, 20)
+        self.assertIn("waiting 3 s before asking Drive again", err)
+        # A token command is read to its first line; a child it leaves holding its output is not waited for.
+        started = time.monotonic()
+        status, _, err = self.run_tool("stat", "--token-command", "sleep 20 2>/dev/null & echo " + TOKEN, "drive:/Projects",
+                                       token=None)
+        self.assertEqual(status, 0, err)
+        self.assertLess(time.monotonic() - started, 20)
+        # Every 401 after requests went through gets a fresh token, not only the first.
+        counter, script = self.path("refreshes"), self.path("refresh.sh")
+        with open(script, "w") as f:
+            f.write('echo x >> "%s"; echo %s\n' % (counter, TOKEN))
+        self.faults({"path": "^/drive/v3/files$", "status": 401, "reason": "authError"},
+                    {"path": "^/drive/v3/files/1XRange$", "query": "alt=media", "status": 401, "reason": "authError"})
+        status, out, err = self.run_tool("get", "--token-command", "sh " + script, "drive:/range.bin", "-", token=None)
+        self.assertEqual((status, out), (0, self.content("1XRange")), err)
+        with open(counter) as f:
+            self.assertEqual(len(f.readlines()), 3)
 
     def test_the_token_is_never_printed(self):
         token_file = self.path("token")
