@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         broken("a session is made", "");
     }
     ostrel_google_drive_session_set_limits(session, 1 + input.take() % 3, 1 + input.take(), 0, 1 + input.take() % 4);
-    const uint8_t kind = input.take() % 9;
+    const uint8_t kind = input.take() % 10;
     const char *path = paths[input.take() % std::size(paths)];
     const char *other = paths[input.take() % std::size(paths)];
     ostrel_google_drive_op_t *op = nullptr;
@@ -49,11 +49,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     case 0: (void) ostrel_google_drive_op_stat(session, path, 0, &op); break;
     case 1: (void) ostrel_google_drive_op_list(session, path, 0, &op); break;
     case 2: (void) ostrel_google_drive_op_read(session, path, a, b, (a & 1) != 0, 0, &op); break;
-    case 3: (void) ostrel_google_drive_op_write(session, path, a, OSTREL_GOOGLE_DRIVE_NO_TIME, 0, &op); break;
+    case 3:
+        if (ostrel_google_drive_op_write(session, path, a, OSTREL_GOOGLE_DRIVE_NO_TIME, 0, &op) == OSTREL_SUCCESS) {
+            if ((b & 1) != 0) {
+                ostrel_google_drive_op_set_create_only(op);
+            }
+            ostrel_google_drive_op_set_chunk_size(op, b << 18);
+        }
+        break;
     case 4: (void) ostrel_google_drive_op_mkdir(session, path, 0, &op); break;
     case 5: (void) ostrel_google_drive_op_rename(session, path, other, 0, &op); break;
     case 6: (void) ostrel_google_drive_op_delete(session, path, (a & 1) != 0, 0, &op); break;
     case 7: (void) ostrel_google_drive_op_rmdir(session, path, (a & 1) != 0, 0, &op); break;
+    case 8: (void) ostrel_google_drive_op_list_trashed(session, path, 0, &op); break;
     default: (void) ostrel_google_drive_op_get(session, "abc", 0, &op); break;
     }
     if (op == nullptr) {
@@ -107,6 +115,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!failed && result == OSTREL_SUCCESS && !any_success && requests != 0) {
         broken("no success without a successful answer", path);
     }
+    for (size_t i = 0; i < ostrel_google_drive_op_step_count(op); ++i) {
+        if (ostrel_google_drive_op_step(op, i)->id == nullptr) {
+            broken("every step has an id", path);
+        }
+    }
+    bool incomplete = false;
+    (void) ostrel_google_drive_op_left_out(op, &incomplete);
+    (void) ostrel_google_drive_op_restarts(op);
     ostrel_object_free(ostrel_error_get(result));
     ostrel_google_drive_op_free(op);
     ostrel_google_drive_session_free(session);

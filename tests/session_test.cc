@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -729,6 +730,84 @@ TEST_F(Session, ALostCreateAnswerMakesOneFolder)
     EXPECT_OK(up);
     EXPECT_EQ(model.uploads.size(), 1u);
     EXPECT_EQ(truth("0Root"), (std::multiset<std::string>{"once", "up"}));
+}
+
+// What an administrator's tool asks beyond the plug-in's commands: the
+// files a path opened, the trash, create-only writes, chunk sizes,
+// restarts and what a listing left out.
+TEST_F(Session, WhatAToolAsksBeyondTheCommands)
+{
+    EXPECT_OK(run(mkdir, "/d"));
+    EXPECT_OK(run(write, "/d/f", "first"));
+    EXPECT_OK(run(write, "/d/gone", "x"));
+    EXPECT_OK(run(remove, "/d/gone"));
+    const std::string content(1024 * 1024 + 1, 'c');
+    // *opp read after the call made it.
+    const auto start = [](ostrel_result_t made, ostrel_google_drive_op_t *const *opp) {
+        EXPECT_EQ(made, OSTREL_SUCCESS);
+        return std::unique_ptr<ostrel_google_drive_op_t, void (*)(ostrel_google_drive_op_t *)>(*opp, ostrel_google_drive_op_free);
+    };
+    ostrel_google_drive_op_t *raw = nullptr;
+    {
+        const auto op = start(ostrel_google_drive_op_stat(session, "/d/./f", now, &raw), &raw);
+        EXPECT_OK(drive(model, op.get()));
+        ASSERT_EQ(ostrel_google_drive_op_step_count(op.get()), 2u);
+        EXPECT_EQ(std::string(ostrel_google_drive_op_step(op.get(), 0)->name), "d");
+        EXPECT_EQ(std::string(ostrel_google_drive_op_step(op.get(), 1)->id), ostrel_google_drive_op_file(op.get())->id);
+        EXPECT_EQ(ostrel_google_drive_op_step(op.get(), 2), nullptr);
+    }
+    {
+        const auto op = start(ostrel_google_drive_op_list_trashed(session, "/d", now, &raw), &raw);
+        EXPECT_OK(drive(model, op.get()));
+        std::map<std::string, bool> trashed;
+        for (size_t i = 0; i < ostrel_google_drive_op_entry_count(op.get()); ++i) {
+            trashed[ostrel_google_drive_op_entry_name(op.get(), i)] = ostrel_google_drive_op_entry(op.get(), i)->trashed;
+        }
+        EXPECT_EQ(trashed, (std::map<std::string, bool>{{"f", false}, {"gone", true}}));
+        EXPECT_OK(run(list, "/d"));
+        EXPECT_EQ(names, std::vector<std::string>{"f"});  // the session's own listing stays without the trash
+    }
+    // Create only: a name held is refused before any byte is sent.
+    for (const bool create_only : {true, false}) {
+        const size_t uploads = model.uploads.size();
+        const auto op = start(ostrel_google_drive_op_write(session, "/d/f", 5, OSTREL_GOOGLE_DRIVE_NO_TIME, now, &raw), &raw);
+        if (create_only) {
+            ostrel_google_drive_op_set_create_only(op.get());
+        }
+        const Outcome out = drive(model, op.get(), "again");
+        EXPECT_EQ(out.error_code(), create_only ? "FILE_EXISTS" : "NULL") << OwnedError(out.result).chain();
+        EXPECT_EQ(model.uploads.size(), uploads + (create_only ? 0 : 1));
+    }
+    // Chunks of the size asked, rounded down to the unit; an expired session begins again, counted.
+    for (const uint64_t asked : {uint64_t{262144}, uint64_t{300000}, uint64_t{1}}) {
+        const auto op = start(ostrel_google_drive_op_write(session, "/d/c", content.size(), OSTREL_GOOGLE_DRIVE_NO_TIME, now, &raw), &raw);
+        ostrel_google_drive_op_set_chunk_size(op.get(), asked);
+        size_t puts = 0;
+        const Outcome out = drive(model, op.get(), content, [&puts](size_t, const ostrel_google_drive_request_t &r, Served &s, bool *) {
+            if (std::strcmp(r.method, "PUT") == 0 && ++puts == 2) {
+                s = Served{};
+                s.status = 404;  // the upload session expired
+                s.body = R"({"error": {"code": 404, "message": "Not Found"}})";
+            }
+        });
+        EXPECT_OK(out);
+        EXPECT_EQ(ostrel_google_drive_op_restarts(op.get()), 1u);
+        EXPECT_EQ(puts, 2 + 5u);  // one chunk, the expired one, then five chunks of 256 KiB (the last one byte)
+        EXPECT_EQ(model.files.back().content, content);
+    }
+    // Records a page holds that the listing cannot use are counted.
+    const auto op = start(ostrel_google_drive_op_list(session, "/d", now + 60000, &raw), &raw);
+    ostrel_google_drive_session_forget(session);
+    const Outcome out = drive(model, op.get(), "", [](size_t, const ostrel_google_drive_request_t &r, Served &s, bool *) {
+        const size_t files = s.body.find("\"files\":[");
+        if (std::strstr(r.url, "pageSize") != nullptr && files != std::string::npos) {
+            s.body.insert(files + 9, R"({"id": "bad/id", "name": "x"}, {"id": "1ok"}, )");
+        }
+    });
+    EXPECT_OK(out);
+    bool incomplete = true;
+    EXPECT_EQ(ostrel_google_drive_op_left_out(op.get(), &incomplete), 2u);
+    EXPECT_FALSE(incomplete);
 }
 
 // A refused token is the caller's to refresh; the operation goes on.

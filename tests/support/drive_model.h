@@ -415,12 +415,13 @@ private:
             return 400;
         }
         std::vector<const DriveFile *> selected;
+        const bool with_trash = parameter(query, "q").find("trashed = false") == std::string::npos;
         for (const DriveFile &file : files) {
             bool named = words.size() == 1;
             for (size_t k = 1; k < words.size(); ++k) {
                 named = named || (file.name == words[k] && !(odd && mishandles_names));
             }
-            if (file.parent == words[0] && !file.trashed && named) {
+            if (file.parent == words[0] && (!file.trashed || with_trash) && named) {
                 selected.push_back(&file);
             }
         }
