@@ -230,6 +230,17 @@ class Live(unittest.TestCase):
                 self.assertFalse(os.path.exists(self.path("range.bin.part")))
         ranges = [e["headers"].get("Range") for e in self.log() if e["query"].get("alt") == "media"]
         self.assertEqual(ranges, [None, "bytes=123457-299999", None])  # at the end: no request at all
+        # A cut export is read again from byte 0 into the emptied part file; written in place, it cannot be.
+        for local, code, want in (("range.bin", 0, b"memo text\n"), ("-", 1, b"")):
+            with self.subTest(local=local):
+                self.faults({"path": "/1XText/export$", "cut": "response", "cut_at": 0.5})
+                status, out, err = self.run_tool("--export", "documents=txt", "get", "drive:/memo{export-gdoc}.txt", local)
+                self.assertEqual(status, code, err)
+                if local == "-":
+                    self.assertIn("426 TRANSFER_ABORTED", err)
+                else:
+                    with open(self.path(local), "rb") as f:
+                        self.assertEqual(f.read(), want)
         # A stub lists with the size of what get gives.
         status, out, _ = self.run_tool("ls", "--json", "drive:/")
         sizes = {e["clientName"]: e["size"] for e in map(json.loads, out.decode().splitlines())}
@@ -411,12 +422,15 @@ class Live(unittest.TestCase):
         for args, code, message in ((["rm", "drive:/Projects/moved"], 1, "IS_A_FOLDER"),
                                     (["rmdir", "drive:/Projects/moved"], 1, "FOLDER_NOT_EMPTY"),
                                     (["rm", "drive:/Projects/moved/r.txt"], 0, ""),
+                                    (["ls", "--trashed", "-l", "drive:/Projects/moved"], 0, ""),
                                     (["rmdir", "drive:/Projects/moved"], 0, ""),
                                     (["stat", "drive:/Projects/moved"], 1, "PATH_NOT_FOUND")):
             with self.subTest(args=args):
-                status, _, err = self.run_tool(*args)
+                status, out, err = self.run_tool(*args)
                 self.assertEqual(status, code, err)
                 self.assertIn(message, err)
+                if "--trashed" in args:  # the trash listed, the file in it marked
+                    self.assertTrue(out.decode().rstrip().endswith("r.txt  (trashed)"), out)
 
     def test_put_and_mkdir_refusals(self):
         local = self.path("small.bin")
