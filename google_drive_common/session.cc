@@ -1153,6 +1153,7 @@ Task resolve(Op *op, const char *path, bool to_parent, Resolved *out)
         }
         at = next;
     }
+    op->steps.clear();  // a rename resolves twice: its steps are its target's
     // The last element's name outlives the copy.
     Metadata current{};
     struct CurrentOwner {

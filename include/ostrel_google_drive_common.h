@@ -1696,8 +1696,9 @@ const char *ostrel_google_drive_op_entry_name(const ostrel_google_drive_op_t *op
  * it); NULL when there is no such file or no memory. */
 char *ostrel_google_drive_op_facts(const ostrel_google_drive_op_t *op, size_t index) OSTREL_NOTHROW;
 /** The files the path's elements opened, the root's excluded: one for each
- * element walked, in order (a write's, a mkdir's and a rename's last
- * element is not walked); op required. */
+ * element walked, in order, once the path is resolved (a write's, a mkdir's
+ * and a rename's last element is not walked, and a rename's steps are its
+ * target's); op required. */
 size_t ostrel_google_drive_op_step_count(const ostrel_google_drive_op_t *op) OSTREL_NOTHROW;
 /** Step index's record, owned by the operation; NULL beyond the count. */
 const ostrel_google_metadata_t *ostrel_google_drive_op_step(const ostrel_google_drive_op_t *op,
