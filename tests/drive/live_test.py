@@ -386,6 +386,14 @@ class Live(unittest.TestCase):
                 self.assertEqual(status, 1)
                 self.assertIn(cause, err)
         self.control("DELETE", "/emulator/faults")
+        # The local file shrinks between its MD5 and its upload (the token command runs in between).
+        local = self.path("shrinks.bin")
+        with open(local, "wb") as f:
+            f.write(b"x" * 300000)
+        status, _, err = self.run_tool("put", "--retries", "1", "--token-command", "truncate -s 1000 '%s'; echo %s"
+                                       % (local, TOKEN), local, "drive:/Projects/shrinks.bin", token=None)
+        self.assertEqual(status, 1)
+        self.assertIn("No answer from Drive (cannot read the local file: it ended early", err)
         status, out, err = self.run_tool("stat", "--json", "drive:/range.bin")
         facts = json.loads(out)["facts"]
         self.assertTrue(facts.startswith("type=file;size=300000;") and "unique=1XRange;" in facts, facts)

@@ -30,7 +30,7 @@ struct Exchange {
     uint64_t offset;
     uint64_t left;
     bool too_long = false;
-    bool read_failed = false;
+    std::string read_failure = {};  // why the local file gave no bytes
     const Head *head = nullptr;  // a streamed answer: the body's fate is asked at the headers' end
     bool headed = false;
     bool deliver = false;
@@ -104,7 +104,7 @@ size_t on_read(char *buffer, size_t size, size_t count, void *user)
         got = ::pread(x.content_fd, buffer, want, static_cast<off_t>(x.offset));
     } while (got < 0 && errno == EINTR);
     if (got <= 0) {
-        x.read_failed = true;
+        x.read_failure = got < 0 ? std::strerror(errno) : "it ended early (it shrank while being sent)";
         return CURL_READFUNC_ABORT;
     }
     x.offset += static_cast<uint64_t>(got);
@@ -219,7 +219,7 @@ Reply Transport::send(const ostrel_google_drive_request_t &request, int content_
         // Whatever came is incomplete: to the library, no answer at all.
         reply.status = x.headed ? static_cast<int>(status) : 0;  // a streamed body's head was fed already
         reply.failure = x.too_long         ? "an answer longer than " + std::to_string(longest_kept_body >> 20) + " MiB"
-                        : x.read_failed    ? std::string("cannot read the local file: ") + std::strerror(errno)
+                        : !x.read_failure.empty() ? "cannot read the local file: " + x.read_failure
                         : status != 0      ? "the answer was cut short (" + std::string(curl_easy_strerror(result)) + ")"
                                            : std::string(curl_easy_strerror(result));
         reply.body.clear();
