@@ -207,6 +207,30 @@ class Op:
                                                  (1 << 64) - 1 if length < 0 else length, ctypes.byref(md5)))
         return md5.value.decode()
 
+    def set_create_only(self):
+        """A write that refuses a name held already (550 FILE_EXISTS) instead of replacing."""
+        lib.ostrel_google_drive_op_set_create_only(self._handle)
+
+    def set_chunk_size(self, size):
+        """A write's chunk bytes, rounded down to 256 KiB units (at least one)."""
+        lib.ostrel_google_drive_op_set_chunk_size(self._handle, size)
+
+    @property
+    def restarts(self):
+        """Times the transfer began again from byte 0."""
+        return lib.ostrel_google_drive_op_restarts(self._handle)
+
+    def steps(self):
+        """Records of the files the path's elements opened, the root's excluded."""
+        return [Record(lib.ostrel_google_drive_op_step(self._handle, i))
+                for i in range(lib.ostrel_google_drive_op_step_count(self._handle))]
+
+    def left_out(self):
+        """(records a listing set aside, whether Drive said its search was incomplete)."""
+        incomplete = ctypes.c_bool()
+        count = lib.ostrel_google_drive_op_left_out(self._handle, ctypes.byref(incomplete))
+        return count, incomplete.value
+
     def entries(self):
         """A finished listing: Records with their client names, as LIST shows them."""
         return [Record(lib.ostrel_google_drive_op_entry(self._handle, i),
@@ -255,6 +279,10 @@ class Session:
 
     def list(self, path):
         return self._op(lib.ostrel_google_drive_op_list, self._path(path), now_ms())
+
+    def list_trashed(self, path):
+        """A listing with the folder's trash, never cached."""
+        return self._op(lib.ostrel_google_drive_op_list_trashed, self._path(path), now_ms())
 
     def read(self, path, offset=0, length=0, can_restart=False):
         return self._op(lib.ostrel_google_drive_op_read, self._path(path), offset, length, can_restart, now_ms())

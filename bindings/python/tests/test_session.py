@@ -116,7 +116,10 @@ class Binding(unittest.TestCase):
         self.run_op(self.session.mkdir("/new"))
         op = self.session.write("/new/a{slash}b{x0a}", len(content))
         op.set_md5(hashlib.md5(content).hexdigest())
-        self.run_op(op, content)
+        op.set_chunk_size(262144)  # two chunks
+        with op:
+            self.transport.run(op, source=lambda offset, length: content[offset:offset + length])
+            self.assertEqual((op.bytes, op.restarts), (len(content), 0))
         self.assertEqual(self.names("/new"), ["a{slash}b{x0a}"])
         _, got = self.run_op(self.session.read("/new/a{slash}b{x0a}"))
         self.assertEqual(got, content)
@@ -131,7 +134,19 @@ class Binding(unittest.TestCase):
         with self.assertRaises(DriveError) as refused:
             self.run_op(self.session.rmdir("/new"))
         self.assertEqual(refused.exception.code, 550)
+        op = self.session.write("/new/c.txt", 3)
+        op.set_create_only()
+        with self.assertRaises(DriveError) as refused:
+            self.run_op(op, b"new")
+        self.assertEqual(refused.exception.line.split(":")[0], "FILE_EXISTS")
+        with self.session.stat("/new/c.txt") as op:
+            self.transport.run(op)
+            self.assertEqual([step.name for step in op.steps()], ["new", "c.txt"])
         self.run_op(self.session.delete("/new/c.txt"))
+        with self.session.list_trashed("/new") as op:
+            self.transport.run(op)
+            self.assertEqual([(e.client_name, e.trashed) for e in op.entries()], [("c.txt", True)])
+            self.assertEqual(op.left_out(), (0, False))
         self.run_op(self.session.rmdir("/new"))
         self.assertNotIn("new", self.names("/"))
         self.assertEqual(len(self.names("/docs")), 30)
