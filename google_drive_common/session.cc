@@ -1212,6 +1212,18 @@ Task resolve(Op *op, const char *path, bool to_parent, Resolved *out)
     co_return OSTREL_SUCCESS;
 }
 
+// The client name a file of this Drive name and MIME type lists as, in *listedp.
+[[nodiscard]] ostrel_result_t listed_name(char *name, const char *mime_type, Owned<char> *listedp) noexcept
+{
+    Metadata probe{};
+    probe.name = name;
+    probe.mime_type = const_cast<char *>(mime_type);
+    char *listed = nullptr;
+    const ostrel_result_t result = ostrel_google_drive_name_translate_out(&probe, &listed);
+    listedp->reset(listed);
+    return result;
+}
+
 // The Drive name a new file or folder gets: the one whose listed name is
 // exactly the client name written.
 [[nodiscard]] ostrel_result_t write_name(const char *client_name, bool folder, Owned<char> *namep) noexcept
@@ -1234,12 +1246,9 @@ Task resolve(Op *op, const char *path, bool to_parent, Resolved *out)
         return invalid_path_error(client_name, "A new name carries no ID token: the token names a file that exists");
     }
     // The guard of the promise: listed, the new file shows the name written.
-    Metadata probe{};
-    probe.name = name;
-    probe.mime_type = const_cast<char *>(folder ? "application/vnd.google-apps.folder" : nullptr);
-    char *listed = nullptr;
-    result = ostrel_google_drive_name_translate_out(&probe, &listed);
-    const Owned<char> owned_listed(listed);
+    Owned<char> owned_listed;
+    result = listed_name(name, folder ? "application/vnd.google-apps.folder" : nullptr, &owned_listed);
+    const char *const listed = owned_listed.get();
     if (result != OSTREL_SUCCESS) {
         namep->reset();
         return result;
@@ -1924,13 +1933,9 @@ Task mkdir_op(Op *op)
     if (result != OSTREL_SUCCESS) {
         return result;
     }
-    Metadata probe{};
-    probe.name = name;
-    probe.mime_type = file.mime_type;
-    char *listed = nullptr;
-    result = ostrel_google_drive_name_translate_out(&probe, &listed);
-    const Owned<char> owned_listed(listed);
-    if (result != OSTREL_SUCCESS || id != nullptr || std::strcmp(listed, client_name) != 0) {
+    Owned<char> listed;
+    result = listed_name(name, file.mime_type, &listed);
+    if (result != OSTREL_SUCCESS || id != nullptr || std::strcmp(listed.get(), client_name) != 0) {
         namep->reset();
         return result != OSTREL_SUCCESS ? result
                                         : invalid_path_error(client_name, "A document's new name must show it as "

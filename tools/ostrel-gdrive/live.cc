@@ -38,11 +38,11 @@ std::string client_path_of(const std::string &argument)
     return path.starts_with("/") ? path : "/" + path;
 }
 
-// A progress line on standard error, only when it is a terminal.
+// A transfer's progress line on standard error, only when it is a terminal.
 class Progress {
 public:
-    Progress(const char *unit, uint64_t total)
-        : on_(isatty(STDERR_FILENO) == 1), unit_(unit), total_(total), start_(std::chrono::steady_clock::now())
+    explicit Progress(uint64_t total)
+        : on_(isatty(STDERR_FILENO) == 1), total_(total), start_(std::chrono::steady_clock::now())
     {
     }
     ~Progress() { finish(); }
@@ -59,12 +59,12 @@ public:
         const double seconds = std::chrono::duration<double>(now - start_).count();
         const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
         char line[160];
-        int length = std::snprintf(line, sizeof line, "\r%llu %s", static_cast<unsigned long long>(done), unit_);
+        int length = std::snprintf(line, sizeof line, "\r%llu bytes", static_cast<unsigned long long>(done));
         if (total_ > 0) {
             length += std::snprintf(line + length, sizeof line - static_cast<size_t>(length), " of %llu",
                                     static_cast<unsigned long long>(total_));
         }
-        length += std::snprintf(line + length, sizeof line - static_cast<size_t>(length), ", %.0f %s/s", rate, unit_);
+        length += std::snprintf(line + length, sizeof line - static_cast<size_t>(length), ", %.0f bytes/s", rate);
         if (total_ > 0 && rate > 0 && done < total_) {
             std::snprintf(line + length, sizeof line - static_cast<size_t>(length), ", %.0f s left   ",
                           static_cast<double>(total_ - done) / rate);
@@ -84,7 +84,6 @@ public:
 
 private:
     bool on_;
-    const char *unit_;
     uint64_t total_;
     std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point last_;
@@ -466,7 +465,7 @@ int live_get(const Live &live)
             target->check();
             const std::optional<uintmax_t> size = client_size(*file);
             if (!progress) {
-                progress.emplace("bytes", size ? *size - std::min<uint64_t>(*size, live.offset) : 0);
+                progress.emplace(size ? *size - std::min<uint64_t>(*size, live.offset) : 0);
             }
         }
     };
@@ -560,7 +559,7 @@ int live_put(const Live &live)
     if (!live.replace) {
         ostrel_google_drive_op_set_create_only(op.get());  // Drive would keep both
     }
-    Progress progress("bytes", total);
+    Progress progress(total);
     unsigned restarts = 0;
     Hooks hooks;
     hooks.after = [&](ostrel_google_drive_op_t *o) {
